@@ -1,0 +1,120 @@
+// lkpsim: the simulated kernel side.
+//
+// A test process (or the `lkpsim run` demo runner) calls lkpsim::enter() first
+// thing in main(). The process then lives in a private mount namespace where
+// the library's fixed paths lead to an emulated patch manager and live-patching
+// facility:
+//   /proc/navo_lkp_list          control file (records; "add"/"rm" op lines)
+//   /proc/livepatch/state        state file (two head lines, records, trailer)
+//   /sys/kernel/livepatch/<p>/   enabled switch and one directory per patched module
+//   /lib/modules/<release>/mts/  where "tesvar.ko" may be placed
+//   /dev/log                     captured system log
+//   /tmp                         private
+// and init_module/delete_module made through syscall() are emulated against a
+// module table. A seccomp guard makes any real module call fail with
+// lkpsim::GUARD_ERRNO, so nothing can reach the host's module loader.
+#ifndef LKPSIM_LKPSIM_H
+#define LKPSIM_LKPSIM_H
+
+#include <string>
+#include <vector>
+
+namespace lkpsim {
+
+// The errno a real init_module, finit_module or delete_module gets under the guard.
+constexpr int GUARD_ERRNO = 133;  // EHWPOISON: never a module loader's answer
+
+// Sets up the guard, the namespace and the kernel side; exits the process
+// with a message on stderr when that is impossible (not root, no FUSE).
+void enter();
+
+// True once enter() has run in this process.
+bool entered();
+
+// Back to the default kernel: manager module loaded (control file present),
+// state file present, no patch inserted or registered, default target
+// modules loaded ("vmlinux", "ext4", "nfs", "tcp_cubic"), no fault armed,
+// history and captured log cleared, tesvar.ko not placed under /lib/modules.
+void reset();
+
+// --- Observation -----------------------------------------------------------
+
+// Everything the kernel side saw, in order, one line each:
+//   "op add,2,pkg.tar.gz,fix_a"          an op line accepted at close
+//   "op! add,2,pkg.tar.gz,fix_a"         an op line refused at close
+//   "enable fix_a 1" / "enable! fix_a 1" an enable write accepted / refused
+//   "init fix_a 0" / "init fix_a -65"    init_module: module name (or "?" when
+//                                         the image has none) and result
+//   "delete fix_a 0x880 0"               delete_module: name, flags, result
+std::vector<std::string> history();
+// The same lines, filtered by their first word ("op", "enable", "init",
+// "delete"; the refused forms count under their word).
+std::vector<std::string> history(const std::string &kind);
+void clear_history();
+
+// One captured system log line.
+struct LogLine {
+    int priority;      // syslog priority (facility bits removed), e.g. 6 for LOG_INFO
+    std::string text;  // the message as logged, e.g. "[LKP-ERR]:open_file: The file is not existent.\n"
+};
+// Every line logged since the last call (or reset), in order; waits until
+// every line sent before the call has arrived.
+std::vector<LogLine> take_log();
+// The same, texts only, each without its one trailing newline added by the
+// log format (a message that itself ends in a newline keeps that one).
+std::vector<std::string> take_log_texts();
+
+// --- Kernel state ----------------------------------------------------------
+
+// Names of the inserted modules (patches and the manager), in insertion order.
+std::vector<std::string> inserted_modules();
+bool module_inserted(const std::string &name);
+// Registered records as the control file lists them: "num,pkg,patch".
+std::vector<std::string> records();
+// The state word of a registered patch ("" when it has none).
+std::string patch_state(const std::string &patch);
+
+// Loads or unloads a target module (one a patch can patch); a patch whose
+// target is not loaded fails to insert with ENOPKG.
+void set_target_loaded(const std::string &module, bool loaded);
+
+// Direct changes that bypass the library, for arranging a scene.
+// Inserts a patch module as if init_module had accepted it.
+void insert_patch(const std::string &patch, const std::vector<std::string> &targets = {"vmlinux"});
+// Registers a record as if an "add" line had been accepted.
+void register_patch(int num, const std::string &pkg, const std::string &patch);
+// Sets a registered patch's state word ("enabled", "disabled" or any other).
+void set_patch_state(const std::string &patch, const std::string &state);
+
+// --- Faults ----------------------------------------------------------------
+
+// The next op line is refused at close with this errno.
+void refuse_next_op(int error = 22);
+// The next enable write is refused at close with this errno.
+void refuse_next_enable(int error = 22);
+// The next init_module (of `name`, or of any module when empty) fails with error.
+void fail_next_init(int error, const std::string &name = "");
+// The next delete_module (of `name`, or of any when empty) fails with error.
+void fail_next_delete(int error, const std::string &name = "");
+// Hides a patch's livepatch directory (enabled file and module directories)
+// while its module stays inserted.
+void hide_livepatch_dir(const std::string &patch);
+
+enum class Manager {
+    Loaded,              // control file present
+    AbsentInsertable,    // no control file; a valid tesvar.ko placed, inserting it brings the file
+    AbsentRefused,       // no control file; tesvar.ko placed, the kernel refuses it (EPERM)
+    AbsentMissing,       // no control file; no tesvar.ko anywhere
+};
+void set_manager(Manager manager);
+// Shows or hides /proc/livepatch/state (a kernel without live patching).
+void set_state_file_present(bool present);
+// Serves this text as the control file / state file instead of the records.
+void set_raw_control(const std::string &text);
+void set_raw_state(const std::string &text);
+// Back to generated contents.
+void clear_raw();
+
+}  // namespace lkpsim
+
+#endif

@@ -1,0 +1,57 @@
+// Builds real patch packages (gzip tar with a "content" manifest and unit
+// archives, each holding one directory with one module file) for tests, the
+// demo and the benchmarks, including every layout fault the package check
+// must catch.
+#ifndef LKPSIM_PACKAGE_BUILDER_H
+#define LKPSIM_PACKAGE_BUILDER_H
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "lkpsim/module_image.h"
+
+namespace lkpsim {
+
+struct UnitSpec {
+    std::string module_file;        // file name inside the unit directory, e.g. "fix_a.ko"
+    ModuleSpec module;              // its image; module.name defaults to module_file without ".ko"
+    std::string archive;            // unit archive name; default: module_file stem + ".tar.gz"
+    std::string dir;                // unit directory name; default: module_file stem
+    // Layout faults of the unit archive.
+    std::vector<std::pair<std::string, std::string>> extra_in_dir;  // more files next to the module
+    std::vector<std::pair<std::string, std::string>> extra_top;     // more top-level entries
+    bool module_at_top = false;     // the module file itself is the top-level entry (no directory)
+    std::optional<std::string> raw_archive;  // archive bytes written as they are (damaged archives)
+    bool listed = true;             // named in the manifest's unit list
+    bool present = true;            // archive file present in the package directory
+};
+
+struct PackageSpec {
+    std::string file_name = "hotfix_01.tar.gz";  // the package file's name
+    std::string dir_name = "hotfix_01";          // the package directory inside it
+    std::vector<UnitSpec> units;
+    std::string version = "1.0";
+    std::string description = "test package";
+    std::string date = "2020-01-01";
+    std::optional<std::string> manifest;  // raw "content" text instead of the generated one
+    bool content_present = true;
+    std::vector<std::pair<std::string, std::string>> extra_in_dir;  // stray files in the package directory
+    std::vector<std::pair<std::string, std::string>> extra_top;     // more top-level entries of the package
+    std::optional<std::string> raw_package;  // package file bytes as they are (not an archive)
+};
+
+// The manifest the spec generates: four head lines and the listed units.
+std::string manifest_for(const PackageSpec &spec);
+
+// Builds the package file in out_dir and returns its path ("" on failure).
+// Uses /bin/tar without a shell; leaves only the package file behind.
+std::string build_package(const PackageSpec &spec, const std::string &out_dir);
+
+// A package of n well-formed units named <prefix>1.ko ... <prefix>n.ko.
+PackageSpec simple_package(const std::string &file_name, int n, const std::string &prefix = "fix_");
+
+}  // namespace lkpsim
+
+#endif
