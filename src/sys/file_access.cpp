@@ -1,0 +1,101 @@
+// Opening, writing and closing the kernel's files and the package manifest.
+#include "sys/file_access.h"
+
+#include <sys/stat.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "frame/bounded.h"
+#include "frame/log.h"
+#include "frame/result_codes.h"
+#include "sys/owned.h"
+#include "sys/text_buffer.h"
+
+namespace tesvar {
+namespace {
+
+// Formats into a fresh text buffer; the returned bool tells whether the text
+// is whole. The buffer is null only when it could not be allocated.
+bool format_text(HeapText &buffer, const char *format, va_list arguments)
+    __attribute__((format(printf, 2, 0)));
+
+bool format_text(HeapText &buffer, const char *format, va_list arguments) {
+    const int written =
+        vsnprintf_s(buffer.get(), PATH_BUFFER_SIZE, PATH_BUFFER_SIZE - 1, format, arguments);
+    return is_whole_text(written, PATH_BUFFER_SIZE);
+}
+
+}  // namespace
+
+int is_file_existent(const char *path) {
+    struct stat status {};
+    if (path == nullptr || stat(path, &status) != 0) {
+        return 0;
+    }
+    return S_ISREG(status.st_mode) ? 1 : 0;
+}
+
+FILE *open_file(const char *mode, const char *format, ...) {
+    HeapText path = new_text_buffer();
+    if (!path) {
+        lkp_log(LKP_ERR, "open_file: Failed allocate memory.");
+        return nullptr;
+    }
+
+    va_list arguments;
+    va_start(arguments, format);
+    const bool formatted = format_text(path, format, arguments);
+    va_end(arguments);
+    if (!formatted) {
+        lkp_log(LKP_ERR, "open_file: Failed to vsnprintf the input parameters.");
+        return nullptr;
+    }
+
+    // Only an existing regular file is opened, so mode "w" never creates one.
+    if (is_file_existent(path.get()) != 1) {
+        lkp_log(LKP_ERR, "open_file: The file is not existent.");
+        return nullptr;
+    }
+    const HeapText canonical(realpath(path.get(), nullptr));
+    if (!canonical) {
+        lkp_log(LKP_ERR, "open_file: Failed to translated to canonical filepatch.");
+        return nullptr;
+    }
+    FILE *stream = std::fopen(canonical.get(), mode);
+    if (stream == nullptr) {
+        lkp_log(LKP_ERR, "open_file: Failed to open the file.");
+    }
+    return stream;
+}
+
+int write_file(FILE *stream, const char *format, ...) {
+    HeapText text = new_text_buffer();
+    if (!text) {
+        lkp_log(LKP_ERR, "write_file: Failed to malloc for buffer.");
+        return LKP_MALLOC_FAILED;
+    }
+
+    va_list arguments;
+    va_start(arguments, format);
+    const bool formatted = format_text(text, format, arguments);
+    va_end(arguments);
+    if (!formatted) {
+        return LKP_SNPRINTF_FAILED;
+    }
+
+    // One item of the text's length: an empty text (a leading NUL) writes no item.
+    if (std::fwrite(text.get(), std::strlen(text.get()), 1, stream) != 1) {
+        lkp_log(LKP_ERR, "write_file: Failed to fwrite.");
+        return LKP_WRITE_FAILED;
+    }
+    return LKP_OK;
+}
+
+int close_file(FILE *stream) {
+    // The kernel's answer to the buffered text arrives here, at the flush.
+    return std::fclose(stream) == 0 ? LKP_OK : LKP_CLOSE_FAILED;
+}
+
+}  // namespace tesvar
