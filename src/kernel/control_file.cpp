@@ -1,0 +1,81 @@
+// Reading a package's records from the control file, and writing op lines
+// and enable switches.
+#include "kernel/control_file.h"
+
+#include <cstring>
+
+#include "frame/result_codes.h"
+#include "kernel/kernel_paths.h"
+#include "kernel/line_buffer.h"
+#include "kernel/record.h"
+#include "sys/file_access.h"
+#include "sys/owned.h"
+
+namespace tesvar {
+
+int get_patch_list(const char *pkg_name, list_head *head, int32_t *count) {
+    LineBuffer line(LINE_BUFFER_SIZE);
+    if (!line.allocated()) {
+        return LKP_MALLOC_FAILED;
+    }
+    Stream control(open_file("r", "%s", CONTROL_FILE));
+    if (!control) {
+        return LKP_OPEN_FAILED;
+    }
+    int32_t found = 0;
+    patch_record record{};
+    while (line.read(control.get()) != -1) {
+        if (parse_record(&record, line.data(), RECORD_CONTROL) != LKP_OK) {
+            return LKP_OPEN_FAILED;
+        }
+        if (std::strncmp(pkg_name, record.pkg_name, NAME_SIZE) != 0) {
+            continue;
+        }
+        patch_node *node = create_patch_node(record.patch_name);
+        if (node == nullptr) {
+            return LKP_INVALID_ARGUMENT;
+        }
+        list_add_tail(&node->list, head);
+        ++found;
+    }
+    *count = found;
+    return LKP_OK;
+}
+
+namespace {
+
+FILE *open_op_target(int op, const char *patch_name) {
+    if (op == FS_OP_ENABLE || op == FS_OP_DISABLE) {
+        return open_file("w", "%s/%s/%s", LIVEPATCH_DIR, patch_name, "enabled");
+    }
+    return open_file("w", "%s", CONTROL_FILE);
+}
+
+int write_op(FILE *target, int op, int32_t num, const char *pkg_name, const char *patch_name) {
+    switch (op) {
+        case FS_OP_ADD:
+            return write_file(target, "%s,%d,%s,%s", "add", num, pkg_name, patch_name);
+        case FS_OP_RM:
+            return write_file(target, "%s,%d,%s,%s", "rm", num, pkg_name, patch_name);
+        case FS_OP_ENABLE:
+            return write_file(target, "%c", '1');
+        default:
+            return write_file(target, "%c", '0');
+    }
+}
+
+}  // namespace
+
+int fs_op(int op, int32_t num, const char *pkg_name, const char *patch_name) {
+    Stream target(open_op_target(op, patch_name));
+    if (!target) {
+        return LKP_OPEN_FAILED;
+    }
+    if (write_op(target.get(), op, num, pkg_name, patch_name) != LKP_OK) {
+        return LKP_WRITE_FAILED;
+    }
+    // The text reaches the kernel only now: a refusal shows as a failed close.
+    return target.close() == 0 ? LKP_OK : LKP_CLOSE_FAILED;
+}
+
+}  // namespace tesvar

@@ -1,0 +1,101 @@
+// Switching every patch of a loaded package on (first to last) or off (last
+// to first) through the livepatch "enabled" files.
+#include "ops/enable.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "frame/log.h"
+#include "frame/result_codes.h"
+#include "kernel/consistency.h"
+#include "kernel/control_file.h"
+#include "kernel/patch_list.h"
+#include "kernel/record.h"
+#include "tesvar.h"
+
+namespace tesvar {
+
+namespace {
+
+constexpr int MODE_ACTIVATE = 1;
+
+// True (after saying so) when the package's last patch is already switched
+// the way mode asks.
+bool is_already_switched(const char *state, int mode) {
+    if (mode == MODE_ACTIVATE) {
+        if (std::strncmp(state, STATE_ENABLED, STATE_SIZE) == 0) {
+            lkp_log(LKP_INFO, "The pkg has already been activated before.");
+            return true;
+        }
+        return false;
+    }
+    if (std::strncmp(state, STATE_DISABLED, STATE_SIZE) == 0) {
+        lkp_log(LKP_INFO, "The pkg has already been disactivated before.");
+        return true;
+    }
+    return false;
+}
+
+// Writes every patch's switch; stops at the first failure, undoing nothing.
+int switch_patches(list_head *head, int mode) {
+    const bool activate = mode == MODE_ACTIVATE;
+    const int op = activate ? FS_OP_ENABLE : FS_OP_DISABLE;
+    for (list_head *pos = activate ? head->next : head->prev; pos != head;
+         pos = activate ? pos->next : pos->prev) {
+        int rc = fs_op(op, 0, nullptr, node_of(pos)->patch_name);
+        if (rc != LKP_OK) {
+            return rc;
+        }
+    }
+    return LKP_OK;
+}
+
+}  // namespace
+
+int lkp_enable(const char *pkg_name, int mode) {
+    if (pkg_name == nullptr) {
+        lkp_log(LKP_ERR, "The input parameter is NULL.");
+        return LKP_INVALID_ARGUMENT;
+    }
+    char state[STATE_SIZE] = {};
+    if (check_record_available(pkg_name, state) != 0) {
+        return LKP_INVALID_ARGUMENT;
+    }
+    if (std::strncmp(state, STATE_UNKNOWN, STATE_SIZE) == 0) {
+        return LKP_NO_PATCHES;
+    }
+    if (is_already_switched(state, mode)) {
+        return LKP_OK;
+    }
+    PatchList patches;
+    if (!patches) {
+        return LKP_MALLOC_FAILED;
+    }
+    int32_t count = 0;
+    if (get_patch_list(pkg_name, patches.head(), &count) != LKP_OK) {
+        return LKP_INVALID_ARGUMENT;
+    }
+    return switch_patches(patches.head(), mode);
+}
+
+}  // namespace tesvar
+
+extern "C" TESVAR_API int32_t navo_lkp_activate(const char *pkg_name) {
+    int rc = tesvar::lkp_enable(pkg_name, tesvar::MODE_ACTIVATE);
+    if (rc == tesvar::LKP_OK) {
+        tesvar::lkp_log(tesvar::LKP_INFO, "LKP-ACTIVATE:Success to activate.");
+    } else {
+        tesvar::lkp_log(tesvar::LKP_ERR, "LKP-ACTIVATE:Failed to activate.");
+    }
+    return rc;
+}
+
+extern "C" TESVAR_API int32_t navo_lkp_deactivate(const char *pkg_name) {
+    int rc = tesvar::lkp_enable(pkg_name, 0);
+    if (rc == tesvar::LKP_OK) {
+        tesvar::lkp_log(tesvar::LKP_INFO, "LKP-DEACTIVATE:Success to deactivate.");
+    } else {
+        tesvar::lkp_log(tesvar::LKP_ERR, "LKP-DEACTIVATE:Failed to deactivate.");
+    }
+    return rc;
+}

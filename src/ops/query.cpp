@@ -1,0 +1,121 @@
+// Which package last patched a kernel module, and the unsupported batch
+// entries.
+#include <dirent.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "frame/bounded.h"
+#include "frame/log.h"
+#include "frame/result_codes.h"
+#include "kernel/kernel_paths.h"
+#include "kernel/line_buffer.h"
+#include "kernel/record.h"
+#include "sys/file_access.h"
+#include "sys/owned.h"
+#include "tesvar.h"
+
+namespace tesvar {
+
+namespace {
+
+constexpr int32_t QUERY_INVALID = -EINVAL;
+constexpr int32_t QUERY_NO_MEMORY = -ENOMEM;
+constexpr int32_t QUERY_NOT_FOUND = -ENODEV;
+
+// True when the record's patch has a livepatch directory for ko_name. -260
+// in *rc when that directory's path does not fit.
+bool patch_covers(const patch_record &record, const char *ko_name, char *path, int *rc) {
+    int length = snprintf_s(path, PATH_BUFFER_SIZE, PATH_BUFFER_SIZE - 1, "%s/%s/%s/",
+                            LIVEPATCH_DIR, record.patch_name, ko_name);
+    if (length < 1 || length > PATH_BUFFER_SIZE - 1) {
+        lkp_log(LKP_ERR, "fail for snprintf_s\n");
+        *rc = LKP_SNPRINTF_FAILED;
+        return false;
+    }
+    DirStream dir(opendir(path));
+    return static_cast<bool>(dir);
+}
+
+// Scans the whole control file; the last record whose patch covers ko_name
+// leaves its package in best (63 characters and a NUL). Any failure ends
+// the scan.
+int search_for_last_one(FILE *control, const char *ko_name, char *best) {
+    HeapText path(static_cast<char *>(std::calloc(PATH_BUFFER_SIZE, 1)));
+    if (!path) {
+        lkp_log(LKP_ERR, "fail: no enough mem for %s\n", "search_for_last_one");
+        return QUERY_NO_MEMORY;
+    }
+    LineBuffer line;
+    patch_record record{};
+    while (line.read(control) != -1) {
+        if (parse_record(&record, line.data(), RECORD_CONTROL) != LKP_OK) {
+            lkp_log(LKP_ERR, "fail: error when read proc\n");
+            return LKP_KERNEL_UNKNOWN;
+        }
+        int rc = LKP_OK;
+        if (!patch_covers(record, ko_name, path.get(), &rc)) {
+            if (rc != LKP_OK) {
+                return rc;
+            }
+            continue;
+        }
+        rc = strncpy_s(best, NAME_SIZE, record.pkg_name, NAME_SIZE - 1);
+        if (rc != 0) {
+            lkp_log(LKP_ERR, "fail for strncpy_s\n");
+            return rc;
+        }
+    }
+    if (best[0] == '\0') {
+        lkp_log(LKP_INFO, "no found any pkg for ko %s\n", ko_name);
+        return QUERY_NOT_FOUND;
+    }
+    return LKP_OK;
+}
+
+}  // namespace
+
+}  // namespace tesvar
+
+extern "C" TESVAR_API int32_t navo_lkp_last_patch_for_module(const char *ko_name, char *pkg_name,
+                                                             uint32_t pkg_name_len) {
+    using tesvar::LKP_ERR;
+    using tesvar::lkp_log;
+    char best[tesvar::NAME_SIZE] = {};
+    if (ko_name == nullptr || pkg_name == nullptr || pkg_name_len < tesvar::NAME_SIZE) {
+        lkp_log(LKP_ERR,
+                "fail: EINVAL, %s need ko_name != NULL && pkg_name != NULL && pkg_name_len >= %d\n",
+                "navo_lkp_last_patch_for_module", tesvar::NAME_SIZE);
+        return tesvar::QUERY_INVALID;
+    }
+    // Read directly: the query reports the open's own errno.
+    tesvar::Stream control(std::fopen(tesvar::CONTROL_FILE, "r"));
+    if (!control) {
+        const int32_t rc = -errno;
+        lkp_log(LKP_ERR, "fail: can't open %s\n", tesvar::CONTROL_FILE);
+        return rc;
+    }
+    int32_t rc = tesvar::search_for_last_one(control.get(), ko_name, best);
+    if (rc != tesvar::LKP_OK) {
+        return rc;
+    }
+    rc = tesvar::strncpy_s(pkg_name, pkg_name_len, best, tesvar::NAME_SIZE - 1);
+    if (rc != 0) {
+        lkp_log(LKP_ERR, "fail for strncpy_s pkg_name\n");
+    }
+    return rc;
+}
+
+extern "C" TESVAR_API int32_t navo_lkp_apply_patches(void) {
+    tesvar::lkp_log(tesvar::LKP_ERR, "[LKP-ERR] no support function: %s\n",
+                    "navo_lkp_apply_patches");
+    return 0;
+}
+
+extern "C" TESVAR_API int32_t navo_lkp_reverse_patches(void) {
+    tesvar::lkp_log(tesvar::LKP_ERR, "[LKP-ERR] no support function: %s\n",
+                    "navo_lkp_reverse_patches");
+    return 0;
+}

@@ -1,0 +1,77 @@
+// Removal of a loaded package: each patch, newest first, leaves the kernel
+// and then the control file.
+#include <cerrno>
+#include <cstring>
+
+#include "frame/log.h"
+#include "frame/result_codes.h"
+#include "kernel/consistency.h"
+#include "kernel/control_file.h"
+#include "kernel/kernel_paths.h"
+#include "kernel/patch_list.h"
+#include "kernel/record.h"
+#include "tesvar.h"
+
+namespace tesvar {
+
+namespace {
+
+constexpr int32_t MODULE_ABSENT = -ENOENT;
+
+// Removes one patch's module and writes its "rm" line. A module that is
+// already gone only lacks its line.
+int remove_patch(const char *pkg_name, int32_t count, const char *patch_name) {
+    int32_t removed = navo_lkp_rmmod(patch_name);
+    if (removed != 0 && removed != MODULE_ABSENT) {
+        return removed;
+    }
+    int rc = fs_op(FS_OP_RM, count, pkg_name, patch_name);
+    if (rc != LKP_OK) {
+        lkp_log(LKP_ERR, "Failed to write to %s.", CONTROL_FILE);
+    }
+    return rc;
+}
+
+int remove_package(const char *pkg_name) {
+    if (pkg_name == nullptr) {
+        lkp_log(LKP_ERR, "The input parameter is NULL.");
+        return LKP_INVALID_ARGUMENT;
+    }
+    char state[STATE_SIZE] = {};
+    if (check_record_available(pkg_name, state) != 0) {
+        return LKP_INVALID_ARGUMENT;
+    }
+    if (std::strncmp(state, STATE_UNKNOWN, STATE_SIZE) == 0) {
+        return LKP_NO_PATCHES;
+    }
+    PatchList patches;
+    if (!patches) {
+        return LKP_MALLOC_FAILED;
+    }
+    int32_t count = 0;
+    if (get_patch_list(pkg_name, patches.head(), &count) != LKP_OK) {
+        return LKP_INVALID_ARGUMENT;
+    }
+    list_head *head = patches.head();
+    for (list_head *pos = head->prev; pos != head; pos = pos->prev) {
+        int rc = remove_patch(pkg_name, count, node_of(pos)->patch_name);
+        if (rc != LKP_OK) {
+            return rc;
+        }
+    }
+    return LKP_OK;
+}
+
+}  // namespace
+
+}  // namespace tesvar
+
+extern "C" TESVAR_API int32_t navo_lkp_remove(const char *pkg_name) {
+    int rc = tesvar::remove_package(pkg_name);
+    if (rc == tesvar::LKP_OK) {
+        tesvar::lkp_log(tesvar::LKP_INFO, "LKP-REMOVE:Success to remove the %s", pkg_name);
+    } else {
+        tesvar::lkp_log(tesvar::LKP_ERR, "LKP-REMOVE:Failed to remove.");
+    }
+    return rc;
+}
