@@ -73,8 +73,8 @@ int install_unit(const UnitContext &unit, const char *archive_name) {
     }
     HeapText module_path;
     char patch_name[NAME_SIZE] = {};
-    int rc = locate_unit_module(unit.pkg_dir, archive_name, unit_tmp.path(), &module_path,
-                                patch_name);
+    int rc =
+        locate_unit_module(unit.pkg_dir, archive_name, unit_tmp.path(), &module_path, patch_name);
     if (rc != LKP_OK) {
         return rc;
     }
