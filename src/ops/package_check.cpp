@@ -17,13 +17,6 @@
 #include "sys/owned.h"
 #include "tesvar.h"
 
-extern "C" TESVAR_API const char *const head_info[TESVAR_HEAD_INFO_SIZE] = {
-    "versions:",
-    "description:",
-    "date:",
-    "Units List:",
-};
-
 namespace tesvar {
 
 namespace {

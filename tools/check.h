@@ -1,0 +1,15 @@
+// "lkpctl check": checks a package file offline, with the library's own
+// package and unit checks, without touching the kernel.
+#ifndef LKPCTL_CHECK_H
+#define LKPCTL_CHECK_H
+
+#include "invocation.h"
+#include "outcome.h"
+
+namespace lkpctl {
+
+Outcome run_check(const Invocation &inv);
+
+}  // namespace lkpctl
+
+#endif

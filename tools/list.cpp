@@ -1,0 +1,112 @@
+// Listing the registered packages, grouped from the control file's records
+// in file order, each patch with the state word the state file gives it.
+#include "list.h"
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "json.h"
+#include "kernel/consistency.h"
+#include "kernel/record.h"
+#include "record_files.h"
+
+namespace lkpctl {
+namespace {
+
+struct PatchView {
+    std::string name;
+    std::string state;
+};
+
+struct PackageView {
+    std::string name;
+    std::vector<PatchView> patches;  // control-file order; the last one gives the package's state
+};
+
+// Groups the records by package, packages in order of first appearance.
+std::vector<PackageView> group(const std::vector<ControlRecord> &records,
+                               const std::map<std::string, std::string> &words) {
+    std::vector<PackageView> packages;
+    std::map<std::string, size_t> index_of;
+    for (const ControlRecord &record : records) {
+        auto [found, added] = index_of.emplace(record.package, packages.size());
+        if (added) {
+            packages.push_back({record.package, {}});
+        }
+        auto word = words.find(record.patch);
+        packages[found->second].patches.push_back(
+            {record.patch, word != words.end() ? word->second : tesvar::STATE_UNKNOWN});
+    }
+    return packages;
+}
+
+std::string as_text(const std::vector<PackageView> &packages) {
+    if (packages.empty()) {
+        return "no packages registered\n";
+    }
+    std::string text;
+    for (const PackageView &package : packages) {
+        text += package.name + " (" + package.patches.back().state + ")\n";
+        size_t width = 0;
+        for (const PatchView &patch : package.patches) {
+            width = std::max(width, patch.name.size());
+        }
+        for (const PatchView &patch : package.patches) {
+            text += "  " + patch.name + std::string(width - patch.name.size() + 2, ' ') +
+                    patch.state + "\n";
+        }
+    }
+    return text;
+}
+
+std::string as_json(const std::vector<PackageView> &packages) {
+    JsonArray package_array;
+    for (const PackageView &package : packages) {
+        JsonArray patch_array;
+        for (const PatchView &patch : package.patches) {
+            patch_array.raw(
+                JsonObject().string("name", patch.name).string("state", patch.state).str());
+        }
+        package_array.raw(JsonObject()
+                              .string("name", package.name)
+                              .string("state", package.patches.back().state)
+                              .raw("patches", patch_array.str())
+                              .str());
+    }
+    return JsonObject().raw("packages", package_array.str()).str();
+}
+
+// Unreadable or disagreeing record files fail the listing as they fail every operation.
+Outcome failed(const Invocation &inv, int32_t result) {
+    Outcome outcome = outcome_of(result);
+    outcome.details.push_back("cannot read the control and state files, or they disagree" +
+                              log_hint(inv));
+    return outcome;
+}
+
+}  // namespace
+
+Outcome run_list(const Invocation &inv) {
+    char state[tesvar::STATE_SIZE] = {};
+    int32_t result = tesvar::check_record_available("", state);
+    std::vector<ControlRecord> records;
+    if (result == 0) {
+        result = read_control_records(&records);
+    }
+    std::map<std::string, std::string> words;
+    if (result == 0) {
+        result = read_state_words(records.size(), &words);
+    }
+    if (result != 0) {
+        return failed(inv, result);
+    }
+    const std::vector<PackageView> packages = group(records, words);
+    Outcome outcome = outcome_of(0);
+    outcome.text = as_text(packages);
+    outcome.data = as_json(packages);
+    return outcome;
+}
+
+}  // namespace lkpctl

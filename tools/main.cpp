@@ -1,0 +1,114 @@
+// lkpctl: manages live kernel patch packages through libtesvar.
+#include <syslog.h>
+
+#include "check.h"
+#include "cli.h"
+#include "command.h"
+#include "help.h"
+#include "json.h"
+#include "list.h"
+#include "ops.h"
+#include "outcome.h"
+#include "pack.h"
+
+namespace lkpctl {
+namespace {
+
+constexpr size_t ONE = 1;
+constexpr size_t MANY = static_cast<size_t>(-1);
+
+const Command COMMANDS[] = {
+    {"load", "PKG", "load a package file into the kernel",
+     "Extracts the package file PKG, checks it, inserts each patch module and registers it under "
+     "the package name (PKG's file name). The patches are not enabled: see activate.",
+     ONE, ONE, nullptr, 0, run_load},
+    {"preload", "PKG", "try whether a package would load: load it, then remove it",
+     "Loads PKG and, when that succeeds, removes it again at once. A package that is already "
+     "loaded counts as a success and is left alone.",
+     ONE, ONE, nullptr, 0, run_preload},
+    {"validate", "PKG", "the same as preload", "The same operation as preload.", ONE, ONE, nullptr,
+     0, run_validate},
+    {"activate", "NAME", "enable every patch of a loaded package",
+     "Enables the patches of the loaded package NAME (the package file's name, e.g. "
+     "hotfix_01.tar.gz), first to last.",
+     ONE, ONE, nullptr, 0, run_activate},
+    {"deactivate", "NAME", "disable every patch of a loaded package",
+     "Disables the patches of the loaded package NAME, last to first.", ONE, ONE, nullptr, 0,
+     run_deactivate},
+    {"state", "NAME", "print a package's state word and number",
+     "Prints the state of package NAME, the state of its last patch: \"enabled 5\", "
+     "\"disabled 2\" or \"unknown 0\" (not loaded). \"invalid 9\" (exit status 1) means the "
+     "kernel's record files disagree or hold a state word outside these.",
+     ONE, ONE, nullptr, 0, run_state},
+    {"remove", "NAME", "take a loaded package out of the kernel",
+     "Removes each patch module of package NAME from the kernel and unregisters it, newest "
+     "first.",
+     ONE, ONE, nullptr, 0, run_remove},
+    {"list", "", "list the registered packages, their patches and states",
+     "Prints every registered package with its patches in registration order and the state "
+     "word of each, as the control file /proc/navo_lkp_list and the state file "
+     "/proc/livepatch/state show them. A package's own state is that of its last patch.",
+     0, 0, nullptr, 0, run_list},
+    {"owner", "MODULE", "print the package that last patched a kernel module",
+     "Prints the name of the loaded package whose patch, last in registration order, covers "
+     "kernel module MODULE (e.g. vmlinux or ext4).",
+     ONE, ONE, nullptr, 0, run_owner},
+    {"insmod", "FILE", "insert one kernel module file",
+     "Inserts the kernel module file FILE, as package loading does for each patch module.", ONE,
+     ONE, nullptr, 0, run_insmod},
+    {"rmmod", "NAME", "remove one kernel module",
+     "Removes kernel module NAME (a module name or module file name; '-' counts as '_').", ONE, ONE,
+     nullptr, 0, run_rmmod},
+    {"strerror", "CODE", "print the message of a result code",
+     "Prints the message the library gives for result code CODE, e.g. -267.", ONE, ONE, nullptr, 0,
+     run_strerror},
+    {"pack", "UNIT.ko...", "build a package file from patch module files",
+     "Builds the package file named with -o: a directory named after the package holding the "
+     "\"content\" manifest and one unit archive <patch>.tar.gz per module file, in the order "
+     "given. The output is reproducible: the same inputs and options give the same bytes. "
+     "Names must fit the control file: the package name at most 63 characters ending in "
+     "\".tar.gz\", patch names short enough for \"<patch>.tar.gz\" to fit in 63 characters, and "
+     "no name with a comma, blank, TAB or newline.",
+     ONE, MANY, PACK_OPTIONS, PACK_OPTION_COUNT, run_pack},
+    {"check", "PKG", "check a package file offline, without the kernel",
+     "Extracts PKG into a private temporary directory and runs the checks a load runs before "
+     "touching the kernel: the package layout and manifest, then each unit's layout and patch "
+     "name. Prints the units and their patch names, or each problem found. Nothing is left "
+     "behind.",
+     ONE, ONE, nullptr, 0, run_check},
+};
+
+const CommandTable TABLE{COMMANDS, sizeof COMMANDS / sizeof COMMANDS[0]};
+
+Outcome help_outcome(const ParsedLine &line) {
+    Outcome outcome = outcome_of(0);
+    outcome.text = line.command != nullptr ? command_help(*line.command) : tool_help(TABLE);
+    outcome.data = JsonObject().string("help", outcome.text).str();
+    return outcome;
+}
+
+Outcome run(const ParsedLine &line) {
+    if (!line.error.empty()) {
+        return usage_error(line.error);
+    }
+    if (line.inv.help) {
+        return help_outcome(line);
+    }
+    return line.command->run(line.inv);
+}
+
+}  // namespace
+}  // namespace lkpctl
+
+int main(int argc, char *argv[]) {
+    const lkpctl::ParsedLine line = lkpctl::parse_command_line(lkpctl::TABLE, argc, argv);
+    if (line.inv.verbose) {
+        // The library logs through syslog and never opens the log itself.
+        openlog("lkpctl", LOG_PERROR, LOG_USER);
+    }
+    const int status = lkpctl::report(line.inv, lkpctl::run(line));
+    if (line.inv.verbose) {
+        closelog();
+    }
+    return status;
+}

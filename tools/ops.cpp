@@ -1,0 +1,148 @@
+// The subcommands that wrap one exported operation each. They call the
+// shared library only, never the internal static one.
+#include "ops.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <string>
+
+#include "cli.h"
+#include "json.h"
+#include "tesvar.h"
+
+namespace lkpctl {
+namespace {
+
+using Operation = int32_t (*)(const char *);
+
+constexpr uint32_t OWNER_BUFFER_SIZE = 64;  // the smallest answer buffer the query accepts
+constexpr int32_t NO_VALID_STATE = 9;
+
+// The package name the library derives from a package file path.
+std::string package_name_of(const std::string &path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Runs op on a package file path; the data names the file and its package.
+Outcome package_file_op(Operation op, const Invocation &inv, const char *done) {
+    const std::string &path = inv.args[0];
+    const std::string package = package_name_of(path);
+    Outcome outcome = outcome_of(op(path.c_str()));
+    outcome.data = JsonObject().string("file", path).string("package", package).str();
+    if (outcome.exit_status == EXIT_OK) {
+        outcome.text = package + ": " + done + "\n";
+    }
+    return outcome;
+}
+
+// Runs op on the operand; the data holds it under key.
+Outcome named_op(Operation op, const Invocation &inv, const char *key, const char *done) {
+    const std::string &name = inv.args[0];
+    Outcome outcome = outcome_of(op(name.c_str()));
+    outcome.data = JsonObject().string(key, name).str();
+    if (outcome.exit_status == EXIT_OK) {
+        outcome.text = name + ": " + done + "\n";
+    }
+    return outcome;
+}
+
+// The word livepatch_state_info gives number, or nullptr.
+const char *state_word(int32_t number) {
+    for (const livepatch_state_entry &entry : livepatch_state_info) {
+        if (entry.state == number) {
+            return entry.word;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+Outcome run_load(const Invocation &inv) {
+    return package_file_op(navo_lkp_load, inv, "loaded");
+}
+
+Outcome run_preload(const Invocation &inv) {
+    return package_file_op(navo_lkp_preload, inv, "would load (trial load and removal passed)");
+}
+
+Outcome run_validate(const Invocation &inv) {
+    return package_file_op(navo_lkp_validate, inv, "valid (trial load and removal passed)");
+}
+
+Outcome run_activate(const Invocation &inv) {
+    return named_op(navo_lkp_activate, inv, "package", "activated");
+}
+
+Outcome run_deactivate(const Invocation &inv) {
+    return named_op(navo_lkp_deactivate, inv, "package", "deactivated");
+}
+
+Outcome run_remove(const Invocation &inv) {
+    return named_op(navo_lkp_remove, inv, "package", "removed");
+}
+
+Outcome run_insmod(const Invocation &inv) {
+    return named_op(navo_lkp_insmod, inv, "module", "inserted");
+}
+
+Outcome run_rmmod(const Invocation &inv) {
+    return named_op(navo_lkp_rmmod, inv, "module", "removed");
+}
+
+Outcome run_state(const Invocation &inv) {
+    const std::string &name = inv.args[0];
+    const int32_t number = navo_lkp_state(name.c_str());
+    const char *word = state_word(number);
+    Outcome outcome = outcome_of(0);
+    if (word == nullptr) {
+        // The state query has no result code: its number stands in for one.
+        outcome.exit_status = EXIT_FAILED;
+        outcome.result = number;
+        outcome.message = "No valid state.";
+        outcome.details.push_back(
+            "the kernel's record files cannot be read, disagree, or give a state word outside "
+            "enabled, disabled and unknown" +
+            log_hint(inv));
+        word = "invalid";
+    }
+    outcome.text = std::string(word) + " " + std::to_string(number) + "\n";
+    outcome.data =
+        JsonObject().string("package", name).string("state", word).number("number", number).str();
+    return outcome;
+}
+
+Outcome run_owner(const Invocation &inv) {
+    const std::string &module = inv.args[0];
+    char package[OWNER_BUFFER_SIZE] = {};
+    Outcome outcome =
+        outcome_of(navo_lkp_last_patch_for_module(module.c_str(), package, sizeof package));
+    if (outcome.exit_status == EXIT_OK) {
+        outcome.text = std::string(package) + "\n";
+        outcome.data = JsonObject().string("module", module).string("package", package).str();
+        return outcome;
+    }
+    if (outcome.result == -ENODEV) {
+        outcome.details.push_back("no loaded patch covers module '" + module + "'");
+    } else if (outcome.result == -ENOENT) {
+        outcome.details.push_back("no control file: the patch manager module is not loaded");
+    }
+    outcome.data = JsonObject().string("module", module).raw("package", "null").str();
+    return outcome;
+}
+
+Outcome run_strerror(const Invocation &inv) {
+    int32_t code = 0;
+    if (!parse_int32(inv.args[0], &code)) {
+        return usage_error("CODE must be a decimal number in the signed 32-bit range, not '" +
+                           inv.args[0] + "'");
+    }
+    const std::string text = navo_lkp_strerror(code);
+    Outcome outcome = outcome_of(0);
+    outcome.text = text + "\n";
+    outcome.data = JsonObject().number("code", code).string("text", text).str();
+    return outcome;
+}
+
+}  // namespace lkpctl

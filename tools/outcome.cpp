@@ -1,0 +1,87 @@
+// Reporting an outcome as text or as one JSON object.
+#include "outcome.h"
+
+#include <cstdio>
+#include <string>
+
+#include "json.h"
+#include "tesvar.h"
+
+namespace lkpctl {
+namespace {
+
+constexpr int32_t USAGE_RESULT = -257;  // invalid arguments
+
+// "lkpctl: load: " for a subcommand's lines, "lkpctl: " for the tool's own.
+std::string line_prefix(const Invocation &inv) {
+    return inv.command.empty() ? "lkpctl: " : "lkpctl: " + inv.command + ": ";
+}
+
+void print_text(const Invocation &inv, const Outcome &outcome) {
+    std::fputs(outcome.text.c_str(), stdout);
+    for (const std::string &detail : outcome.details) {
+        std::fprintf(stderr, "%s%s\n", line_prefix(inv).c_str(), detail.c_str());
+    }
+    if (outcome.exit_status == EXIT_USAGE) {
+        std::fprintf(stderr, "Try 'lkpctl %s--help'.\n",
+                     inv.command.empty() ? "" : (inv.command + " ").c_str());
+    } else if (outcome.exit_status != EXIT_OK) {
+        std::fprintf(stderr, "%s%d: %s\n", line_prefix(inv).c_str(), outcome.result,
+                     outcome.message.c_str());
+    }
+}
+
+void print_json(const Invocation &inv, const Outcome &outcome) {
+    JsonObject object;
+    object.string("command", inv.command)
+        .number("result", outcome.result)
+        .string("message", outcome.message)
+        .raw("data", outcome.data);
+    if (!outcome.details.empty()) {
+        JsonArray details;
+        for (const std::string &detail : outcome.details) {
+            details.string(detail);
+        }
+        object.raw("details", details.str());
+    }
+    std::printf("%s\n", object.str().c_str());
+    // The failure line still goes to stderr, for people watching a script run.
+    if (outcome.exit_status != EXIT_OK) {
+        Outcome stderr_only = outcome;
+        stderr_only.text.clear();
+        print_text(inv, stderr_only);
+    }
+}
+
+}  // namespace
+
+Outcome outcome_of(int32_t result) {
+    Outcome outcome;
+    outcome.result = result;
+    outcome.message = navo_lkp_strerror(result);
+    outcome.exit_status = result == 0 ? EXIT_OK : EXIT_FAILED;
+    return outcome;
+}
+
+Outcome usage_error(const std::string &detail) {
+    Outcome outcome = outcome_of(USAGE_RESULT);
+    outcome.exit_status = EXIT_USAGE;
+    outcome.details.push_back(detail);
+    return outcome;
+}
+
+std::string log_hint(const Invocation &inv) {
+    return inv.verbose ? "" : " (run with -v for the reasons)";
+}
+
+int report(const Invocation &inv, const Outcome &outcome) {
+    if (inv.json) {
+        print_json(inv, outcome);
+    } else {
+        print_text(inv, outcome);
+    }
+    std::fflush(stdout);
+    return outcome.exit_status;
+}
+
+}  // namespace lkpctl

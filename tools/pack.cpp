@@ -1,0 +1,144 @@
+// Building a package: each module in its own unit archive, the manifest,
+// and the package archive around them, all in a private staging directory.
+#include "pack.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "json.h"
+#include "output_file.h"
+#include "pack_request.h"
+#include "stage_files.h"
+#include "staging_dir.h"
+#include "tarball.h"
+#include "tesvar.h"
+
+namespace lkpctl {
+
+const ValueOption PACK_OPTIONS[] = {
+    {"--output", "-o", "NAME.tar.gz", "the package file to write (required)"},
+    {"--version", nullptr, "V", "the manifest's version text (default 1.0)"},
+    {"--description", nullptr, "D", "the manifest's description text (default empty)"},
+    {"--date", nullptr, "YYYY-MM-DD", "the manifest's date (default today, UTC)"},
+};
+const size_t PACK_OPTION_COUNT = sizeof PACK_OPTIONS / sizeof PACK_OPTIONS[0];
+
+namespace {
+
+constexpr int32_t FILE_MISSING = -266;
+
+// Every module file must exist before anything is built.
+StepResult check_inputs(const PackRequest &request) {
+    for (const PackUnit &unit : request.units) {
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(unit.module_path, error)) {
+            return step_failed(FILE_MISSING,
+                               "module file " + unit.module_path + " is not a regular file");
+        }
+    }
+    return {};
+}
+
+// <patch>/<patch>.ko under units_root, archived as package_dir/<patch>.tar.gz.
+StepResult stage_unit(const PackUnit &unit, const std::string &staging,
+                      const std::string &package_dir) {
+    const std::string units_root = staging + "/units";
+    const std::string unit_dir = units_root + "/" + unit.patch;
+    StepResult result = make_dir(unit_dir);
+    if (result.ok()) {
+        result = copy_file(unit.module_path, unit_dir + "/" + unit.module_file);
+    }
+    UniqueFd archive;
+    if (result.ok()) {
+        result = create_file(package_dir + "/" + unit.archive, &archive);
+    }
+    if (result.ok()) {
+        result = write_tar_gz(units_root, unit.patch, staging + "/unit.tar", archive.get());
+    }
+    if (result.ok() && archive.close() != 0) {
+        result = step_failed(-errno, "cannot write " + unit.archive + ": " + std::strerror(errno));
+    }
+    return result;
+}
+
+StepResult stage_package(const PackRequest &request, const std::string &staging) {
+    const std::string package_dir = staging + "/package/" + request.package_dir;
+    StepResult result = make_dir(staging + "/units");
+    for (const std::string &dir : {staging + "/package", package_dir}) {
+        if (result.ok()) {
+            result = make_dir(dir);
+        }
+    }
+    for (const PackUnit &unit : request.units) {
+        if (result.ok()) {
+            result = stage_unit(unit, staging, package_dir);
+        }
+    }
+    if (result.ok()) {
+        result = write_text_file(package_dir + "/content", manifest_text(request.manifest));
+    }
+    return result;
+}
+
+StepResult build_package(const PackRequest &request) {
+    StagingDir staging;
+    if (staging.error() != 0) {
+        return step_failed(-staging.error(), std::string("cannot make a staging directory: ") +
+                                                 std::strerror(staging.error()));
+    }
+    StepResult result = stage_package(request, staging.path());
+    OutputFile output(request.output);
+    if (result.ok()) {
+        result = output.open();
+    }
+    if (result.ok()) {
+        result = write_tar_gz(staging.path() + "/package", request.package_dir,
+                              staging.path() + "/package.tar", output.fd());
+    }
+    if (result.ok()) {
+        result = output.commit();
+    }
+    return result;
+}
+
+Outcome success(const PackRequest &request) {
+    Outcome outcome = outcome_of(0);
+    JsonArray units;
+    std::string listing;
+    for (const PackUnit &unit : request.units) {
+        units.raw(JsonObject().string("archive", unit.archive).string("patch", unit.patch).str());
+        listing += "  " + unit.archive + "  " + unit.patch + "\n";
+    }
+    outcome.text = request.output + ": package " + request.package_name + ", " +
+                   std::to_string(request.units.size()) + " unit(s)\n" + listing;
+    outcome.data = JsonObject()
+                       .string("file", request.output)
+                       .string("package", request.package_name)
+                       .raw("units", units.str())
+                       .str();
+    return outcome;
+}
+
+}  // namespace
+
+Outcome run_pack(const Invocation &inv) {
+    PackRequest request;
+    const std::string problem = make_pack_request(inv, &request);
+    if (!problem.empty()) {
+        return usage_error(problem);
+    }
+    StepResult result = check_inputs(request);
+    if (result.ok()) {
+        result = build_package(request);
+    }
+    Outcome outcome = result.ok() ? success(request) : outcome_of(result.code);
+    outcome.details = request.warnings;
+    if (!result.ok()) {
+        outcome.details.push_back(result.detail);
+    }
+    return outcome;
+}
+
+}  // namespace lkpctl

@@ -1,0 +1,25 @@
+// The result of one step of a multi-step subcommand: a result code (0 for
+// success, a negated errno for a system failure) and what went wrong.
+#ifndef LKPCTL_STEP_RESULT_H
+#define LKPCTL_STEP_RESULT_H
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+namespace lkpctl {
+
+struct StepResult {
+    int32_t code = 0;
+    std::string detail;
+
+    bool ok() const { return code == 0; }
+};
+
+inline StepResult step_failed(int32_t code, std::string detail) {
+    return StepResult{code, std::move(detail)};
+}
+
+}  // namespace lkpctl
+
+#endif
