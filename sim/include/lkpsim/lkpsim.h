@@ -54,8 +54,10 @@ void clear_history();
 
 // One captured system log line.
 struct LogLine {
-    int priority;      // syslog priority (facility bits removed), e.g. 6 for LOG_INFO
-    std::string text;  // the message as logged, e.g. "[LKP-ERR]:open_file: The file is not existent.\n"
+    // syslog priority (facility bits removed), e.g. 6 for LOG_INFO
+    int priority;
+    // the message as logged, e.g. "[LKP-ERR]:open_file: The file is not existent.\n"
+    std::string text;
 };
 // Every line logged since the last call (or reset), in order; waits until
 // every line sent before the call has arrived.
@@ -101,10 +103,10 @@ void fail_next_delete(int error, const std::string &name = "");
 void hide_livepatch_dir(const std::string &patch);
 
 enum class Manager {
-    Loaded,              // control file present
-    AbsentInsertable,    // no control file; a valid tesvar.ko placed, inserting it brings the file
-    AbsentRefused,       // no control file; tesvar.ko placed, the kernel refuses it (EPERM)
-    AbsentMissing,       // no control file; no tesvar.ko anywhere
+    Loaded,            // control file present
+    AbsentInsertable,  // no control file; a valid tesvar.ko placed, inserting it brings the file
+    AbsentRefused,     // no control file; tesvar.ko placed, the kernel refuses it (EPERM)
+    AbsentMissing,     // no control file; no tesvar.ko anywhere
 };
 void set_manager(Manager manager);
 // Shows or hides /proc/livepatch/state (a kernel without live patching).
@@ -114,6 +116,22 @@ void set_raw_control(const std::string &text);
 void set_raw_state(const std::string &text);
 // Back to generated contents.
 void clear_raw();
+
+// --- Programs and paths ----------------------------------------------------
+
+// Runs argv[0] (searched in PATH) with argv inside the namespace, with the
+// module calls of its own syscall() answered by this kernel side (through
+// LD_PRELOAD of liblkpsim_preload.so); waits for it. Its exit status, 128 +
+// the signal number when a signal ended it, 127 when it could not be run.
+int run_program(char *const argv[]);
+
+// "/lib/modules/<release>/mts/tesvar.ko": where set_manager places the
+// manager module file.
+std::string manager_module_path();
+
+// A directory on a tmpfs outside /tmp for files that tests build; empty
+// after enter(), never cleaned by reset().
+std::string scratch_root();
 
 }  // namespace lkpsim
 

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# One package's life, told by lkpctl. Runs inside `lkpsim run`, where the
+# kernel's files and module calls are the simulated kernel side's.
+#   lifecycle.sh BUILD_DIR
+set -euo pipefail
+build=$1
+lkpctl=$build/tools/lkpctl
+lkpsim=$build/sim/lkpsim
+work=$(mktemp -d /var/tmp/lkp-demo.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+step() {
+  echo
+  echo "\$ $*"
+  "$@"
+}
+
+cd "$work"
+step "$lkpsim" mkmod -o fix_a.ko --name fix_a --target ext4
+step "$lkpsim" mkmod -o fix_b.ko --name fix_b --target nfs
+step "$lkpctl" pack -o hotfix_01.tar.gz --version 1.0 --description "two fixes" --date 2020-01-01 fix_a.ko fix_b.ko
+step "$lkpctl" check hotfix_01.tar.gz
+step "$lkpctl" load "$work/hotfix_01.tar.gz"
+step "$lkpctl" list
+step "$lkpctl" activate hotfix_01.tar.gz
+step "$lkpctl" state hotfix_01.tar.gz
+step "$lkpctl" owner nfs
+step "$lkpctl" deactivate hotfix_01.tar.gz
+step "$lkpctl" state hotfix_01.tar.gz
+step "$lkpctl" remove hotfix_01.tar.gz
+step "$lkpctl" list
+echo
+echo "Lifecycle complete: nothing is left loaded."

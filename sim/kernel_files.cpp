@@ -1,0 +1,77 @@
+// Texts of the control file, the state file and the enabled switches.
+#include "kernel_files.h"
+
+#include <cerrno>
+
+#include "history.h"
+#include "kernel_state.h"
+#include "module_table.h"
+#include "names.h"
+#include "records.h"
+
+namespace lkpsim {
+
+namespace {
+
+std::string raw(const RawText &text) {
+    return {text.text, text.length};
+}
+
+int judge_switch(Kernel *kernel, std::string_view patch, std::string_view value) {
+    if (kernel->enable_fault.armed != 0) {
+        kernel->enable_fault.armed = 0;
+        return kernel->enable_fault.error;
+    }
+    if (value != "1" && value != "0") {
+        return EINVAL;
+    }
+    const Module *module = find_module(kernel, patch);
+    if (module == nullptr || !has_livepatch_dir(*module)) {
+        return ENODEV;
+    }
+    set_record_state(kernel, patch, value == "1" ? "enabled" : "disabled");
+    return 0;
+}
+
+}  // namespace
+
+std::string control_text(const Kernel &kernel) {
+    if (kernel.raw_control.set != 0) {
+        return raw(kernel.raw_control);
+    }
+    std::string text;
+    for (std::size_t i = 0; i < kernel.record_count; ++i) {
+        const Record &record = kernel.records[i];
+        text += std::to_string(record.num) + "," + std::string(name_of(record.pkg)) + "," +
+                std::string(name_of(record.patch)) + "\n";
+    }
+    return text;
+}
+
+std::string state_text(const Kernel &kernel) {
+    if (kernel.raw_state.set != 0) {
+        return raw(kernel.raw_state);
+    }
+    std::string text = "livepatch state\nnum\tpatch\tstate\n";
+    for (std::size_t i = 0; i < kernel.record_count; ++i) {
+        const Record &record = kernel.records[i];
+        text += std::to_string(i + 1) + "\t" + std::string(name_of(record.patch)) + "\t" +
+                std::string(name_of(record.state)) + "\n";
+    }
+    return text + "end\n";
+}
+
+std::string enabled_text(Kernel *kernel, std::string_view patch) {
+    const Record *record = find_patch_record(kernel, patch);
+    return record != nullptr && name_is(record->state, "enabled") ? "1\n" : "0\n";
+}
+
+int judge_enable_text(Kernel *kernel, std::string_view patch, std::string_view text) {
+    const std::string_view value = without_newline(text);
+    const int error = judge_switch(kernel, patch, value);
+    append_history(kernel, (error == 0 ? "enable " : "enable! ") + std::string(patch) + " " +
+                               std::string(value));
+    return error;
+}
+
+}  // namespace lkpsim

@@ -1,0 +1,47 @@
+// Access to the shared kernel block: created once by lkpsim::enter(), mapped
+// lazily by every other process of the namespace, and locked for every change.
+#ifndef LKPSIM_KERNEL_STATE_H
+#define LKPSIM_KERNEL_STATE_H
+
+#include <string>
+#include <string_view>
+
+#include "kernel_layout.h"
+
+namespace lkpsim {
+
+// Where the block lives: a tmpfs that only the namespace sees.
+constexpr const char *KERNEL_STATE_DIR = "/run/lkpsim/state";
+constexpr const char *KERNEL_STATE_FILE = "/run/lkpsim/state/kernel";
+
+// Creates the block in KERNEL_STATE_FILE and publishes it to this process;
+// false (with errno) when that fails.
+bool create_kernel();
+
+// This process's mapping of the block, or null outside the namespace.
+Kernel *shared_kernel();
+
+// Holds the block's mutex; never hold it across file access to the kernel
+// files, whose server needs the same mutex.
+class KernelLock {
+public:
+    explicit KernelLock(Kernel *kernel);
+    ~KernelLock();
+    KernelLock(const KernelLock &) = delete;
+    KernelLock &operator=(const KernelLock &) = delete;
+
+private:
+    Kernel *kernel_;
+};
+
+// Fixed-size name slots.
+bool set_name(Name *slot, std::string_view text);  // false when too long
+std::string_view name_of(const Name &slot);
+bool name_is(const Name &slot, std::string_view text);
+
+// Sets the default kernel: manager loaded, default targets, nothing else.
+void reset_kernel(Kernel *kernel);
+
+}  // namespace lkpsim
+
+#endif

@@ -1,0 +1,208 @@
+// lkpsim: runs a program against the simulated kernel side, or writes module
+// images for trying the library and the tool by hand.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "lkpsim/lkpsim.h"
+#include "lkpsim/module_image.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+const char kUsage[] =
+    "usage:\n"
+    "  lkpsim run [--manager loaded|insertable|refused|missing] [--log FILE] -- PROGRAM "
+    "[ARGS...]\n"
+    "      Runs PROGRAM in a private namespace with the simulated kernel side, then\n"
+    "      prints the system log lines it produced (\"syslog: TEXT\") to stderr or FILE.\n"
+    "      The exit status is PROGRAM's. Default manager state: insertable.\n"
+    "  lkpsim mkmod -o FILE --name NAME [--target MODULE]... [--32|--64] [--big-endian]\n"
+    "               [--name-in-this-module] [--no-livepatch]\n"
+    "      Writes a module image (default: 64-bit little endian, target vmlinux).\n"
+    "  lkpsim --help\n";
+
+int usage_error(const std::string &message) {
+    std::cerr << "lkpsim: " << message << "\n" << kUsage;
+    return kUsageError;
+}
+
+// ---------------------------------------------------------------- run
+
+struct RunOptions {
+    lkpsim::Manager manager = lkpsim::Manager::AbsentInsertable;
+    std::string log_file;
+    std::vector<char *> program;  // NULL-terminated argument vector
+};
+
+bool parse_manager(const std::string &word, lkpsim::Manager *manager) {
+    static const std::pair<const char *, lkpsim::Manager> kWords[] = {
+        {"loaded", lkpsim::Manager::Loaded},
+        {"insertable", lkpsim::Manager::AbsentInsertable},
+        {"refused", lkpsim::Manager::AbsentRefused},
+        {"missing", lkpsim::Manager::AbsentMissing},
+    };
+    for (const auto &entry : kWords) {
+        if (word == entry.first) {
+            *manager = entry.second;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Returns "" on success, else what is wrong with the arguments.
+std::string parse_run(int argc, char **argv, RunOptions *options) {
+    int i = 2;
+    for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        const std::string option = argv[i];
+        if (i + 1 >= argc) {
+            return "missing value for " + option;
+        }
+        if (option == "--manager") {
+            if (!parse_manager(argv[++i], &options->manager)) {
+                return std::string("unknown manager state: ") + argv[i];
+            }
+        } else if (option == "--log") {
+            options->log_file = argv[++i];
+        } else {
+            return "unknown option for run: " + option;
+        }
+    }
+    if (i + 1 >= argc) {
+        return "run needs -- PROGRAM";
+    }
+    options->program.assign(argv + i + 1, argv + argc);
+    options->program.push_back(nullptr);
+    return "";
+}
+
+// Returns false when the lines could not all be written.
+bool print_log(std::ostream &out) {
+    for (const std::string &text : lkpsim::take_log_texts()) {
+        out << "syslog: " << text << "\n";
+    }
+    out.flush();
+    return static_cast<bool>(out);
+}
+
+int run_command(int argc, char **argv) {
+    RunOptions options;
+    const std::string problem = parse_run(argc, argv, &options);
+    if (!problem.empty()) {
+        return usage_error(problem);
+    }
+    // Opened before entering: the namespace has a /tmp of its own.
+    std::ofstream log_file;
+    if (!options.log_file.empty()) {
+        log_file.open(options.log_file, std::ios::trunc);
+        if (!log_file) {
+            std::cerr << "lkpsim: cannot write " << options.log_file << "\n";
+            return 1;
+        }
+    }
+    lkpsim::enter();
+    lkpsim::set_manager(options.manager);
+    const int status = lkpsim::run_program(options.program.data());
+    if (!print_log(options.log_file.empty() ? std::cerr : log_file)) {
+        std::cerr << "lkpsim: cannot write the log to " << options.log_file << "\n";
+    }
+    return status;
+}
+
+// ---------------------------------------------------------------- mkmod
+
+struct MkmodOptions {
+    std::string output;
+    lkpsim::ModuleSpec spec;
+    bool targets_given = false;
+};
+
+// Handles an option without a value; false when `option` is not one.
+bool parse_flag(const std::string &option, lkpsim::ModuleSpec *spec) {
+    if (option == "--32" || option == "--64") {
+        spec->elf_class = option == "--32" ? 32 : 64;
+    } else if (option == "--big-endian") {
+        spec->big_endian = true;
+    } else if (option == "--name-in-this-module") {
+        spec->name_in_this_module = true;
+    } else if (option == "--no-livepatch") {
+        spec->livepatch = false;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Handles an option with a value; false when `option` is not one.
+bool parse_valued(const std::string &option, const char *value, MkmodOptions *options) {
+    if (option == "-o") {
+        options->output = value;
+    } else if (option == "--name") {
+        options->spec.name = value;
+    } else if (option == "--target") {
+        if (!options->targets_given) {
+            options->spec.targets.clear();
+            options->targets_given = true;
+        }
+        options->spec.targets.emplace_back(value);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::string parse_mkmod(int argc, char **argv, MkmodOptions *options) {
+    for (int i = 2; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (parse_flag(option, &options->spec)) {
+            continue;
+        }
+        if (i + 1 < argc && parse_valued(option, argv[i + 1], options)) {
+            ++i;
+            continue;
+        }
+        return "unknown option or missing value for mkmod: " + option;
+    }
+    if (options->output.empty() || options->spec.name.empty()) {
+        return "mkmod needs -o FILE and --name NAME";
+    }
+    return "";
+}
+
+int mkmod_command(int argc, char **argv) {
+    MkmodOptions options;
+    const std::string problem = parse_mkmod(argc, argv, &options);
+    if (!problem.empty()) {
+        return usage_error(problem);
+    }
+    if (!lkpsim::write_module_file(options.output, options.spec)) {
+        std::cerr << "lkpsim: cannot write " << options.output << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        return usage_error("missing command");
+    }
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (command == "run") {
+        return run_command(argc, argv);
+    }
+    if (command == "mkmod") {
+        return mkmod_command(argc, argv);
+    }
+    return usage_error("unknown command: " + command);
+}

@@ -1,0 +1,101 @@
+// init_module and delete_module against the shared module table.
+#include "module_calls.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "history.h"
+#include "kernel_state.h"
+#include "lkpsim/module_image.h"
+#include "module_table.h"
+
+namespace lkpsim {
+
+namespace {
+
+// More than the 255 characters a removal name may have, so that the history
+// shows a longer name as it was given.
+constexpr std::size_t HISTORY_NAME_MAX = 400;
+
+// Consumes the fault when it applies to `name`; its errno, else 0.
+int take_fault(Fault *fault, std::string_view name) {
+    if (fault->armed == 0 || (fault->name.text[0] != '\0' && !name_is(fault->name, name))) {
+        return 0;
+    }
+    fault->armed = 0;
+    return fault->error;
+}
+
+std::string result_text(int error) {
+    return std::to_string(error == 0 ? 0 : -error);
+}
+
+void record_init(Kernel *kernel, const std::string &name, int error) {
+    append_history(kernel, "init " + name + " " + result_text(error));
+}
+
+void record_delete(Kernel *kernel, const std::string &name, unsigned long flags, int error) {
+    char flag_text[32];
+    std::snprintf(flag_text, sizeof(flag_text), "0x%lx", flags);
+    append_history(kernel, "delete " + name + " " + flag_text + " " + result_text(error));
+}
+
+// The kernel's checks of a removal before it looks at the module table.
+int check_removal(const char *name, unsigned long flags) {
+    if (name == nullptr) {
+        return EFAULT;
+    }
+    const std::size_t length = strnlen(name, NAME_SIZE);
+    if (length == 0 || length == NAME_SIZE) {
+        return ENOENT;
+    }
+    return (flags & O_NONBLOCK) == 0 ? EINVAL : 0;
+}
+
+}  // namespace
+
+int emulate_init_module(const void *image, unsigned long length, const char * /*parameters*/) {
+    Kernel *kernel = shared_kernel();
+    if (kernel == nullptr) {
+        return ENOSYS;
+    }
+    ModuleInfo info;
+    const bool readable = image != nullptr && read_module_image(image, length, &info);
+    KernelLock lock(kernel);
+    if (!readable) {
+        const int error = image == nullptr ? EFAULT : ENOEXEC;
+        record_init(kernel, "?", error);
+        return error;
+    }
+    int error = take_fault(&kernel->init_fault, info.name);
+    if (error == 0) {
+        error = insert_module(kernel, info);
+    }
+    record_init(kernel, info.name, error);
+    return error;
+}
+
+int emulate_delete_module(const char *name, unsigned long flags) {
+    Kernel *kernel = shared_kernel();
+    if (kernel == nullptr) {
+        return ENOSYS;
+    }
+    const std::string given =
+        name == nullptr ? "?" : std::string(name, strnlen(name, HISTORY_NAME_MAX));
+    KernelLock lock(kernel);
+    int error = check_removal(name, flags);
+    if (error == 0) {
+        error = take_fault(&kernel->delete_fault, given);
+    }
+    if (error == 0 && !remove_module(kernel, given)) {
+        error = ENOENT;
+    }
+    record_delete(kernel, given, flags, error);
+    return error;
+}
+
+}  // namespace lkpsim

@@ -1,0 +1,91 @@
+// Running a program inside the namespace, its module calls answered by the
+// simulated kernel through the preload library.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lkpsim/lkpsim.h"
+
+namespace lkpsim {
+
+namespace {
+
+constexpr std::string_view PRELOAD_KEY = "LD_PRELOAD=";
+constexpr std::string_view ASAN_KEY = "ASAN_OPTIONS=";
+// A sanitized program would refuse a preloaded library ahead of its runtime.
+constexpr const char *ASAN_LINK_ORDER = "verify_asan_link_order=0";
+
+std::string with_value(std::string_view key, std::string_view old_value, const std::string &first,
+                       const std::string &last) {
+    std::string value = first;
+    if (!old_value.empty()) {
+        value += (value.empty() ? "" : ":") + std::string(old_value);
+    }
+    if (!last.empty()) {
+        value += (value.empty() ? "" : ":") + last;
+    }
+    return std::string(key) + value;
+}
+
+std::vector<std::string> program_environment() {
+    std::string preload = with_value(PRELOAD_KEY, "", LKPSIM_PRELOAD_PATH, "");
+    std::string asan = with_value(ASAN_KEY, "", "", ASAN_LINK_ORDER);
+    std::vector<std::string> environment;
+    for (char **entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view text = *entry;
+        if (text.substr(0, PRELOAD_KEY.size()) == PRELOAD_KEY) {
+            preload =
+                with_value(PRELOAD_KEY, text.substr(PRELOAD_KEY.size()), LKPSIM_PRELOAD_PATH, "");
+        } else if (text.substr(0, ASAN_KEY.size()) == ASAN_KEY) {
+            asan = with_value(ASAN_KEY, text.substr(ASAN_KEY.size()), "", ASAN_LINK_ORDER);
+        } else {
+            environment.emplace_back(text);
+        }
+    }
+    environment.push_back(preload);
+    environment.push_back(asan);
+    return environment;
+}
+
+int exit_status(int status) {
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 1;
+}
+
+}  // namespace
+
+int run_program(char *const argv[]) {
+    std::vector<std::string> environment = program_environment();
+    std::vector<char *> pointers;
+    pointers.reserve(environment.size() + 1);
+    for (std::string &entry : environment) {
+        pointers.push_back(entry.data());
+    }
+    pointers.push_back(nullptr);
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) {
+        return 127;
+    }
+    if (child == 0) {
+        execvpe(argv[0], argv, pointers.data());
+        std::perror(argv[0]);
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return 127;
+        }
+    }
+    return exit_status(status);
+}
+
+}  // namespace lkpsim
