@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <utility>
 
 namespace lkpsim {
 namespace {
@@ -125,33 +126,31 @@ std::uint16_t machine_for(const ModuleSpec &spec) {
     return spec.elf_class == 32 ? kMachine386 : kMachineX86_64;
 }
 
-// Null section first, .shstrtab last; names are registered in .shstrtab.
+// Appends a section and registers its name in the name table.
+void add_section(std::vector<Section> *sections, std::vector<unsigned char> *names,
+                 const char *name, std::uint32_t type, std::uint64_t flags, std::uint64_t align,
+                 std::vector<unsigned char> data) {
+    Section section;
+    section.name = static_cast<std::uint32_t>(names->size());
+    section.type = type;
+    section.flags = flags;
+    section.align = align;
+    section.data = std::move(data);
+    sections->push_back(std::move(section));
+    append_text(names, name);
+}
+
+// Null section first, .shstrtab last (it holds its own name too).
 std::vector<Section> sections_for(const ModuleSpec &spec, const Layout &layout) {
     std::vector<Section> sections(1);
     std::vector<unsigned char> names(1, 0);
-    auto add = [&](const char *name, std::uint32_t type, std::uint64_t flags, std::uint64_t align,
-                   std::vector<unsigned char> data) {
-        Section section;
-        section.name = static_cast<std::uint32_t>(names.size());
-        section.type = type;
-        section.flags = flags;
-        section.align = align;
-        section.data = std::move(data);
-        sections.push_back(std::move(section));
-        append_text(&names, name);
-    };
-    add(kModinfo, kSectionProgbits, kFlagAlloc, 1, modinfo_bytes(spec));
+    add_section(&sections, &names, kModinfo, kSectionProgbits, kFlagAlloc, 1, modinfo_bytes(spec));
     if (spec.name_in_this_module) {
-        add(kThisModule, kSectionProgbits, kFlagAlloc | kFlagWrite, layout.word,
-            this_module_bytes(spec, layout));
+        add_section(&sections, &names, kThisModule, kSectionProgbits, kFlagAlloc | kFlagWrite,
+                    layout.word, this_module_bytes(spec, layout));
     }
-    const auto strtab_name = static_cast<std::uint32_t>(names.size());
-    append_text(&names, kShstrtab);
-    Section strtab;
-    strtab.name = strtab_name;
-    strtab.type = kSectionStrtab;
-    strtab.data = std::move(names);
-    sections.push_back(std::move(strtab));
+    add_section(&sections, &names, kShstrtab, kSectionStrtab, 0, 1, {});
+    sections.back().data = std::move(names);
     return sections;
 }
 

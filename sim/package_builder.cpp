@@ -85,8 +85,7 @@ bool write_entry(const std::string &root, const std::string &name, const std::st
     return name.back() == '/' || write_file(root + "/" + name, bytes);
 }
 
-bool write_entries(const std::string &root,
-                   const std::vector<std::pair<std::string, std::string>> &entries) {
+bool write_entries(const std::string &root, const ExtraEntries &entries) {
     return std::all_of(entries.begin(), entries.end(), [&](const auto &entry) {
         return !entry.first.empty() && write_entry(root, entry.first, entry.second);
     });

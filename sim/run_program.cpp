@@ -1,5 +1,6 @@
 // Running a program inside the namespace, its module calls answered by the
 // simulated kernel through the preload library.
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fd.h"
 #include "lkpsim/lkpsim.h"
 
 namespace lkpsim {
@@ -59,9 +61,25 @@ int exit_status(int status) {
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 1;
 }
 
-}  // namespace
+// Everything written to fd, from its start.
+std::string read_back(int fd) {
+    std::string text;
+    char buffer[4096];
+    if (lseek(fd, 0, SEEK_SET) != 0) {
+        return text;
+    }
+    for (;;) {
+        const ssize_t length = read(fd, buffer, sizeof buffer);
+        if (length > 0) {
+            text.append(buffer, static_cast<size_t>(length));
+        } else if (length == 0 || errno != EINTR) {
+            return text;
+        }
+    }
+}
 
-int run_program(char *const argv[]) {
+// Runs the program with out_fd and err_fd (when not -1) as its standard output and error.
+int run_with(char *const argv[], int out_fd, int err_fd) {
     std::vector<std::string> environment = program_environment();
     std::vector<char *> pointers;
     pointers.reserve(environment.size() + 1);
@@ -75,6 +93,10 @@ int run_program(char *const argv[]) {
         return 127;
     }
     if (child == 0) {
+        if ((out_fd >= 0 && dup2(out_fd, STDOUT_FILENO) < 0) ||
+            (err_fd >= 0 && dup2(err_fd, STDERR_FILENO) < 0)) {
+            _exit(127);
+        }
         execvpe(argv[0], argv, pointers.data());
         std::perror(argv[0]);
         _exit(127);
@@ -86,6 +108,24 @@ int run_program(char *const argv[]) {
         }
     }
     return exit_status(status);
+}
+
+}  // namespace
+
+int run_program(char *const argv[]) {
+    return run_with(argv, -1, -1);
+}
+
+int run_program(char *const argv[], std::string *out, std::string *err) {
+    const Fd out_file(memfd_create("lkpsim-stdout", MFD_CLOEXEC));
+    const Fd err_file(memfd_create("lkpsim-stderr", MFD_CLOEXEC));
+    if (!out_file.valid() || !err_file.valid()) {
+        return 127;
+    }
+    const int status = run_with(argv, out_file.get(), err_file.get());
+    *out = read_back(out_file.get());
+    *err = read_back(err_file.get());
+    return status;
 }
 
 }  // namespace lkpsim

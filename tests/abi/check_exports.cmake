@@ -1,6 +1,7 @@
 # Compares the dynamic symbols that libtesvar.so defines with the exact list
 # of the public interface (name and symbol type: T function, W weak
-# function, R read-only data, D data). Run with
+# function, D data: the tables hold pointers, so they live in relocated
+# read-only data that nm reports as D). Run with
 #   cmake -DNM=<nm> -DLIBRARY=<libtesvar.so> -DEXPECTED=<exports.txt> -P check_exports.cmake
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
   OUTPUT_VARIABLE nm_output RESULT_VARIABLE nm_result)

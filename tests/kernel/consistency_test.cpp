@@ -25,7 +25,7 @@ const std::string kTailDiff = err("Failed to ignore the tail diff.");
 
 const std::string kHead = "livepatch state\nnum\tpatch\tstate\n";
 const std::string kControl = "1,pkgA,p1\n1,pkgA,p2\n1,pkgB,q1\n";
-const std::string kState = kHead + "1\tp1\tenabled\n2\tp2\tdisabled\n3\tq1\tenabled\nend\n";
+const std::string kRecords = "1\tp1\tenabled\n2\tp2\tdisabled\n3\tq1\tenabled\n";
 
 class CheckRecord : public lkptest::KernelTest {
 protected:
@@ -45,87 +45,49 @@ TEST_F(CheckRecord, HandWrittenFiles) {
     struct Case {
         const char *what;
         std::string control;
-        std::string state;
-        std::string pkg;
+        std::string records;  // the state file after its two head lines
+        const char *pkg;
         int rc;
-        std::string word;
-        Lines log;
+        std::string expected;  // the state word for 0, else the one line logged
     };
+    const std::string p1 = "1\tp1\tenabled\n";
     const std::vector<Case> cases = {
-        {"empty control, two head lines", "", kHead, "pkgA", 0, "unknown", {}},
-        {"empty control, head and trailer", "", kHead + "end\n", "pkgA", 0, "unknown", {}},
-        {"empty control, two lines after the head",
-         "",
-         kHead + "1\tp1\tenabled\nend\n",
-         "pkgA",
-         -257,
-         "",
-         {kTailDiff}},
-        {"last patch disabled", kControl, kState, "pkgA", 0, "disabled", {}},
-        {"last patch enabled", kControl, kState, "pkgB", 0, "enabled", {}},
-        {"package without records", kControl, kState, "pkgC", 0, "unknown", {}},
-        {"no trailer",
-         kControl,
-         kHead + "1\tp1\tenabled\n2\tp2\tdisabled\n3\tq1\tenabled\n",
-         "pkgB",
-         0,
-         "enabled",
-         {}},
-        {"a line after the trailer", kControl, kState + "more\n", "pkgA", -257, "", {kTailDiff}},
-        {"one-line state file", kControl, "livepatch state\n", "pkgA", -257, "", {kHeadDiff}},
-        {"empty state file", "", "", "pkgA", -257, "", {kHeadDiff}},
-        {"state line without TAB",
-         kControl,
-         kHead + "1\tp1\tenabled\n2 p2 disabled\n3\tq1\tenabled\nend\n",
-         "pkgB",
-         -257,
-         "",
-         {kMismatch}},
-        {"trailer without TAB is not examined",
-         "1,pkgA,p1\n",
-         kHead + "1\tp1\tenabled\n2 p2\n",
-         "pkgA",
-         0,
-         "enabled",
-         {}},
-        {"last patch named only by the trailer",
-         "1,pkgA,p1\n",
-         kHead + "1\tq1\tenabled\n1\tp1\tenabled\n",
-         "pkgA",
-         0,
-         "unknown",
-         {}},
-        {"fewer state lines than records",
-         kControl,
-         kHead + "1\tq1\tenabled\n",
-         "pkgB",
-         0,
-         "enabled",
-         {}},
-        {"later matching line wins",
-         "1,pkgA,p1\n1,pkgB,q1\n",
-         kHead + "1\tp1\tenabled\n1\tp1\tdisabled\n",
-         "pkgA",
-         0,
-         "disabled",
-         {}},
-        {"state word cut to 8",
-         "1,pkgA,p1\n",
-         kHead + "1\tp1\ttransition\n",
-         "pkgA",
-         0,
-         "transiti",
-         {}},
-        {"malformed control line", "1,pkgA,p1\nbad\n", kHead, "pkgA", -257, "", {kMismatch}},
+        {"empty control, no records", "", "", "pkgA", 0, "unknown"},
+        {"empty control, a trailer", "", "end\n", "pkgA", 0, "unknown"},
+        {"empty control, two more lines", "", p1 + "end\n", "pkgA", -257, kTailDiff},
+        {"last patch disabled", kControl, kRecords + "end\n", "pkgA", 0, "disabled"},
+        {"last patch enabled", kControl, kRecords + "end\n", "pkgB", 0, "enabled"},
+        {"package without records", kControl, kRecords + "end\n", "pkgC", 0, "unknown"},
+        {"no trailer", kControl, kRecords, "pkgB", 0, "enabled"},
+        {"a line after the trailer", kControl, kRecords + "end\nmore\n", "pkgA", -257, kTailDiff},
+        {"record line without TAB", kControl, p1 + "2 p2 disabled\nend\n", "pkgB", -257, kMismatch},
+        {"trailer is not examined", "1,pkgA,p1\n", p1 + "2 p2\n", "pkgA", 0, "enabled"},
+        {"last patch only in the trailer", "1,pkgA,p1\n", "1\tq1\tenabled\n" + p1, "pkgA", 0,
+         "unknown"},
+        {"fewer record lines than records", kControl, "1\tq1\tenabled\n", "pkgB", 0, "enabled"},
+        {"later matching line wins", "1,pkgA,p1\n1,pkgB,q1\n", p1 + "1\tp1\tdisabled\n", "pkgA", 0,
+         "disabled"},
+        {"state word cut to 8", "1,pkgA,p1\n", "1\tp1\ttransition\n", "pkgA", 0, "transiti"},
+        {"malformed control line", "1,pkgA,p1\nbad\n", "", "pkgA", -257, kMismatch},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         lkpsim::set_raw_control(c.control);
-        lkpsim::set_raw_state(c.state);
+        lkpsim::set_raw_state(kHead + c.records);
         const Checked checked = check(c.pkg);
         EXPECT_EQ(checked.rc, c.rc);
-        EXPECT_EQ(checked.state, c.word);
-        EXPECT_EQ(kerneltest::take_log(), c.log);
+        EXPECT_EQ(checked.state, c.rc == 0 ? c.expected : "");
+        EXPECT_EQ(kerneltest::take_log(), c.rc == 0 ? Lines{} : Lines{c.expected});
+    }
+}
+
+TEST_F(CheckRecord, StateFileWithoutItsHeadLines) {
+    for (const char *state : {"livepatch state\n", ""}) {
+        SCOPED_TRACE(state);
+        lkpsim::set_raw_control("");
+        lkpsim::set_raw_state(state);
+        EXPECT_EQ(check("pkgA").rc, -257);
+        EXPECT_EQ(kerneltest::take_log(), Lines{kHeadDiff});
     }
 }
 

@@ -116,7 +116,7 @@ TEST_F(GetPatchList, ListsThePackagesRecordsInFileOrder) {
 TEST_F(GetPatchList, HandWrittenControlFiles) {
     const std::string pkg63(63, 'k');
     const std::string pkg64 = pkg63 + "k";
-    const std::string other5000(5000, 'o');
+    const std::string long_line = "1," + std::string(5000, 'o') + ",q1\n";  // another package
     struct Case {
         const char *what;
         std::string control;
@@ -127,28 +127,18 @@ TEST_F(GetPatchList, HandWrittenControlFiles) {
     };
     const std::vector<Case> cases = {
         {"empty control file", "", "pkgA", 0, 0, {}},
-        {"matching record without patch",
-         "1,pkgA,p1\n2,pkgA,\n3,pkgA,p3\n",
-         "pkgA",
-         -257,
-         -1,
-         {"p1"}},
+        {"record without patch", "1,pkgA,p1\n2,pkgA,\n3,pkgA,p3\n", "pkgA", -257, -1, {"p1"}},
         {"malformed line", "1,pkgA,p1\nbad\n3,pkgA,p3\n", "pkgA", -262, -1, {"p1"}},
-        {"malformed line of another package first", "1,pkgA\n", "pkgB", -262, -1, {}},
+        {"malformed line of another package", "1,pkgA\n", "pkgB", -262, -1, {}},
         {"64-character name matches nothing", "1," + pkg64 + ",p1\n", pkg64, 0, 0, {}},
-        {"64-character record name is cut to 63", "1," + pkg64 + ",p1\n", pkg63, 0, 1, {"p1"}},
-        {"line of 5000 characters before",
-         "1,pkgA,p1\n1," + other5000 + ",q1\n2,pkgA,p2\n",
+        {"64-character record name cut to 63", "1," + pkg64 + ",p1\n", pkg63, 0, 1, {"p1"}},
+        {"line of 5000 characters",
+         "1,pkgA,p1\n" + long_line + "2,pkgA,p2\n",
          "pkgA",
          0,
          2,
          {"p1", "p2"}},
-        {"line of 5000 characters is one record",
-         "1,pkgA,p1\n1," + other5000 + ",q1\n",
-         std::string(63, 'o'),
-         0,
-         1,
-         {"q1"}},
+        {"line of 5000 characters is one record", long_line, std::string(63, 'o'), 0, 1, {"q1"}},
         {"last line without newline", "1,pkgA,p1\n1,pkgA,p22", "pkgA", 0, 2, {"p1", "p2"}},
     };
     for (const Case &c : cases) {

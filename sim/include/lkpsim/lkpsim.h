@@ -124,6 +124,9 @@ void clear_raw();
 // LD_PRELOAD of liblkpsim_preload.so); waits for it. Its exit status, 128 +
 // the signal number when a signal ended it, 127 when it could not be run.
 int run_program(char *const argv[]);
+// The same, with the program's standard output and standard error collected
+// into *out and *err instead of inherited.
+int run_program(char *const argv[], std::string *out, std::string *err);
 
 // "/lib/modules/<release>/mts/tesvar.ko": where set_manager places the
 // manager module file.

@@ -11,12 +11,15 @@
 namespace lkpsim {
 
 struct ModuleSpec {
-    std::string name;                          // the module name the kernel will see
-    std::vector<std::string> targets{"vmlinux"};  // modules this patch patches ("lkp_target=" entries)
-    bool livepatch = true;                     // "livepatch=Y" entry
-    int elf_class = 64;                        // 32 or 64
-    bool big_endian = false;                   // true: as on 32-bit PowerPC
-    bool name_in_this_module = false;          // name in .gnu.linkonce.this_module, not .modinfo
+    // The module name the kernel will see.
+    std::string name;
+    // Modules this patch patches ("lkp_target=" entries).
+    std::vector<std::string> targets{"vmlinux"};
+    bool livepatch = true;             // "livepatch=Y" entry
+    int elf_class = 64;                // 32 or 64
+    bool big_endian = false;           // true: as on 32-bit PowerPC
+    bool name_in_this_module = false;  // name in .gnu.linkonce.this_module, not .modinfo;
+                                       // cut to 55 bytes, the size of its field
 };
 
 // The bytes of a module image.

@@ -14,18 +14,29 @@
 
 namespace lkpsim {
 
+// Extra entries are (name, bytes) pairs: a name ending in "/" is an empty
+// directory, and a name with "/" inside gets its parent directories made.
+using ExtraEntries = std::vector<std::pair<std::string, std::string>>;
+
 struct UnitSpec {
-    std::string module_file;        // file name inside the unit directory, e.g. "fix_a.ko"
-    ModuleSpec module;              // its image; module.name defaults to module_file without ".ko"
-    std::string archive;            // unit archive name; default: module_file stem + ".tar.gz"
-    std::string dir;                // unit directory name; default: module_file stem
+    // File name inside the unit directory, e.g. "fix_a.ko"; empty: the unit
+    // directory holds no module.
+    std::string module_file;
+    // Its image; module.name defaults to module_file without ".ko", each "-"
+    // made "_" as the kernel build does.
+    ModuleSpec module;
+    // Unit archive name; default: module_file stem + ".tar.gz".
+    std::string archive;
+    // Unit directory name; default: module_file stem.
+    std::string dir;
+
     // Layout faults of the unit archive.
-    std::vector<std::pair<std::string, std::string>> extra_in_dir;  // more files next to the module
-    std::vector<std::pair<std::string, std::string>> extra_top;     // more top-level entries
-    bool module_at_top = false;     // the module file itself is the top-level entry (no directory)
-    std::optional<std::string> raw_archive;  // archive bytes written as they are (damaged archives)
-    bool listed = true;             // named in the manifest's unit list
-    bool present = true;            // archive file present in the package directory
+    ExtraEntries extra_in_dir;   // more files next to the module
+    ExtraEntries extra_top;      // more top-level entries
+    bool module_at_top = false;  // the module file itself is the top-level entry (no directory)
+    std::optional<std::string> raw_archive;  // archive bytes as they are (damaged archives)
+    bool listed = true;                      // named in the manifest's unit list
+    bool present = true;                     // archive file present in the package directory
 };
 
 struct PackageSpec {
@@ -37,12 +48,12 @@ struct PackageSpec {
     std::string date = "2020-01-01";
     std::optional<std::string> manifest;  // raw "content" text instead of the generated one
     bool content_present = true;
-    std::vector<std::pair<std::string, std::string>> extra_in_dir;  // stray files in the package directory
-    std::vector<std::pair<std::string, std::string>> extra_top;     // more top-level entries of the package
+    ExtraEntries extra_in_dir;               // stray files in the package directory
+    ExtraEntries extra_top;                  // more top-level entries of the package
     std::optional<std::string> raw_package;  // package file bytes as they are (not an archive)
 };
 
-// The manifest the spec generates: four head lines and the listed units.
+// The manifest of a PackageSpec: four head lines and the listed units.
 std::string manifest_for(const PackageSpec &spec);
 
 // Builds the package file in out_dir and returns its path ("" on failure).

@@ -1,0 +1,68 @@
+// Running lkpctl (and lkpsim) as subprocesses on the simulated kernel side,
+// and the fixture of the tool tests.
+#ifndef LKPTEST_TOOL_SUPPORT_H
+#define LKPTEST_TOOL_SUPPORT_H
+
+#include <string>
+#include <vector>
+
+#include "kernel_test.h"
+#include "lkpsim/package_builder.h"
+
+namespace lkptest {
+
+// What a program run printed and how it ended.
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs program with args inside the namespace, its module calls answered by
+// the simulated kernel side, and collects its output.
+ToolRun run_tool(const std::string &program, const std::vector<std::string> &args);
+
+// The bytes of a file ("" when it cannot be read).
+std::string file_bytes(const std::string &path);
+
+// Messages of the result codes the tool reports most.
+extern const char *const MSG_INVALID;         // -257
+extern const char *const MSG_FILE_MISSING;    // -266
+extern const char *const MSG_ALREADY_LOADED;  // -267
+extern const char *const MSG_NOT_LOADED;      // -272
+
+// One command and what it must print and return.
+struct Expected {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Checks run against want, naming the command line on failure.
+void expect_run(const ToolRun &run, const Expected &want);
+
+// The stderr line of a failed operation: "lkpctl: load: -266: File does not exist.\n".
+std::string failure(const std::string &command, int code, const std::string &message);
+// The one line --json prints; details is a JSON array, or "" for none.
+std::string json_line(const std::string &command, int result, const std::string &message,
+                      const std::string &data, const std::string &details = "");
+
+class ToolTest : public KernelTest {
+protected:
+    // text with each "%D" replaced by this test's scratch directory.
+    std::string expand(std::string text);
+    // lkpctl with args, "%D" expanded.
+    ToolRun lkpctl(const std::vector<std::string> &args);
+    // Runs and checks each step in turn, "%D" expanded in args, out and err.
+    void run_steps(const std::vector<Expected> &steps);
+    // Builds a package in the scratch directory and returns its path.
+    std::string build(const lkpsim::PackageSpec &spec);
+    // A package of units fix_1.ko, fix_2.ko ..., unit k patching targets[k-1].
+    std::string build_simple(const std::string &file_name, const std::vector<std::string> &targets,
+                             const std::string &prefix = "fix_");
+};
+
+}  // namespace lkptest
+
+#endif
