@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 "$(dirname "$0")/deps.sh"
 cmake -S . -B build-demo -DTESVAR_BUILD_TESTS=OFF -DTESVAR_BUILD_SIM=ON >/dev/null
-cmake --build build-demo -j"$(nproc)" --target lkpctl lkpsim lkpsim_preload tesvar >/dev/null
+cmake --build build-demo -j"$(nproc)" --target lkpctl lkpsim_cli lkpsim_preload tesvar >/dev/null
 
 exec build-demo/sim/lkpsim run --manager insertable -- \
   /bin/bash scripts/lifecycle.sh "$PWD/build-demo"

@@ -11,7 +11,9 @@ trap 'rm -rf "$work"' EXIT
 
 step() {
   echo
-  echo "\$ $*"
+  printf '$'
+  printf ' %q' "$@"
+  echo
   "$@"
 }
 
@@ -29,5 +31,15 @@ step "$lkpctl" deactivate hotfix_01.tar.gz
 step "$lkpctl" state hotfix_01.tar.gz
 step "$lkpctl" remove hotfix_01.tar.gz
 step "$lkpctl" list
+
+# The end state, checked: no package may be left registered.
+echo
+echo "\$ $lkpctl --json list"
+left=$("$lkpctl" --json list)
+echo "$left"
+if [ "$left" != '{"command":"list","result":0,"message":"Success","data":{"packages":[]}}' ]; then
+  echo "lifecycle.sh: a package is still registered after its removal" >&2
+  exit 1
+fi
 echo
 echo "Lifecycle complete: nothing is left loaded."

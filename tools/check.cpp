@@ -117,7 +117,7 @@ CheckReport check_package(const std::string &path, const std::string &hint) {
         return report;
     }
     // The control file keys the package by its file name: it must fit a record.
-    const std::string name_problem = package_name_problem(base_name(path));
+    const std::string name_problem = package_key_problem(base_name(path));
     if (!name_problem.empty()) {
         report.fail(INVALID, name_problem);
     }

@@ -36,15 +36,19 @@ std::string base_name(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string package_key_problem(const std::string &file_name) {
+    if (file_name.size() > MAX_NAME) {
+        return "package name '" + file_name + "' is longer than 63 characters";
+    }
+    return field_problem(file_name, "package name");
+}
+
 std::string package_name_problem(const std::string &file_name) {
     const std::string stem = strip_suffix(file_name, PACKAGE_SUFFIX);
     if (stem.empty()) {
         return "package name '" + file_name + "' must end in \".tar.gz\" after a directory name";
     }
-    if (file_name.size() > MAX_NAME) {
-        return "package name '" + file_name + "' is longer than 63 characters";
-    }
-    const std::string problem = field_problem(file_name, "package name");
+    const std::string problem = package_key_problem(file_name);
     return problem.empty() ? field_problem(stem, "package directory name") : problem;
 }
 

@@ -18,7 +18,12 @@ std::string strip_suffix(const std::string &file_name, const std::string &suffix
 // The text after the last '/'.
 std::string base_name(const std::string &path);
 
-// Empty when file_name can name a package; else why it cannot.
+// Empty when file_name, as a package's name, fits a control-file record (what
+// a load requires); else why it does not.
+std::string package_key_problem(const std::string &file_name);
+
+// Empty when file_name can name a package that pack builds (a record key
+// ending in ".tar.gz"); else why it cannot.
 std::string package_name_problem(const std::string &file_name);
 
 // Empty when module_file_name (a base name) gives a patch name and a unit

@@ -1,6 +1,7 @@
 // The seccomp guard: real module calls never reach this machine's kernel.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
@@ -8,10 +9,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#else
+#define RUNNING_ON_VALGRIND 0
+#endif
 
 #include "file_io.h"
 #include "kernel_test.h"
@@ -22,15 +31,28 @@ namespace {
 using lkptest::KernelTest;
 using SyscallFunction = long (*)(long, ...);
 
+constexpr std::uint32_t I386_INIT_MODULE = 128;
+constexpr std::uint32_t I386_DELETE_MODULE = 129;
+constexpr std::uint32_t I386_FINIT_MODULE = 350;
+
 // A second filter that answers the module calls with "no tracer" (ENOSYS,
 // the call not made) unless an older filter refuses them with a stronger
 // action: a broken guard then shows as ENOSYS and still reaches nothing.
+// It covers the native calls and those of the 32-bit x86 entry.
 bool add_safety_net() {
     const sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_I386, 6, 0),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_init_module, 3, 0),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_finit_module, 2, 0),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_delete_module, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRACE),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, I386_INIT_MODULE, 3, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, I386_DELETE_MODULE, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, I386_FINIT_MODULE, 1, 0),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRACE),
     };
@@ -39,9 +61,38 @@ bool add_safety_net() {
     return prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter, 0, 0) == 0;
 }
 
-// The errnos of real init_module, finit_module and delete_module calls made
-// in a child process that carries the safety net.
-std::vector<int> real_module_call_errors() {
+// The errnos of real init_module, finit_module and delete_module calls.
+std::vector<int> native_calls() {
+    const auto real = reinterpret_cast<SyscallFunction>(dlsym(RTLD_NEXT, "syscall"));
+    static const char image[64] = "\177ELF";
+    std::vector<int> errors;
+    errno = 0;
+    real(SYS_init_module, image, sizeof(image), "");
+    errors.push_back(errno);
+    errno = 0;
+    real(SYS_finit_module, -1, "", 0);
+    errors.push_back(errno);
+    errno = 0;
+    real(SYS_delete_module, "lkpsim_no_such_module", O_NONBLOCK);
+    errors.push_back(errno);
+    return errors;
+}
+
+#if defined(__x86_64__)
+// The same calls through the 32-bit entry, all arguments null.
+std::vector<int> i386_calls() {
+    std::vector<int> errors;
+    for (const long number : {I386_INIT_MODULE, I386_FINIT_MODULE, I386_DELETE_MODULE}) {
+        long result = number;
+        __asm__ volatile("int $0x80" : "+a"(result) : "b"(0L), "c"(0L), "d"(0L) : "memory");
+        errors.push_back(result < 0 ? static_cast<int>(-result) : 0);
+    }
+    return errors;
+}
+#endif
+
+// What `calls` reports in a child process that carries the safety net.
+std::vector<int> errors_in_child(std::vector<int> (*calls)()) {
     int ends[2];
     if (pipe(ends) != 0) {
         return {};
@@ -51,17 +102,8 @@ std::vector<int> real_module_call_errors() {
         close(ends[0]);
         int errors[3] = {-1, -1, -1};
         if (add_safety_net()) {
-            const auto real = reinterpret_cast<SyscallFunction>(dlsym(RTLD_NEXT, "syscall"));
-            static const char image[64] = "\177ELF";
-            errno = 0;
-            real(SYS_init_module, image, sizeof(image), "");
-            errors[0] = errno;
-            errno = 0;
-            real(SYS_finit_module, -1, "", 0);
-            errors[1] = errno;
-            errno = 0;
-            real(SYS_delete_module, "lkpsim_no_such_module", O_NONBLOCK);
-            errors[2] = errno;
+            const std::vector<int> found = calls();
+            std::copy(found.begin(), found.end(), errors);
         }
         const bool sent = write(ends[1], errors, sizeof(errors)) == sizeof(errors);
         _exit(sent ? 0 : 1);
@@ -80,7 +122,19 @@ class SimGuardTest : public KernelTest {};
 
 TEST_F(SimGuardTest, RealModuleCallsFailWithTheGuardErrno) {
     const int guard = lkpsim::GUARD_ERRNO;
-    EXPECT_EQ(real_module_call_errors(), (std::vector<int>{guard, guard, guard}));
+    EXPECT_EQ(errors_in_child(native_calls), (std::vector<int>{guard, guard, guard}));
+}
+
+TEST_F(SimGuardTest, ModuleCallsOfThe32BitEntryFailWithTheGuardErrno) {
+#if defined(__x86_64__)
+    if (RUNNING_ON_VALGRIND) {
+        GTEST_SKIP() << "valgrind does not run the 32-bit entry of a 64-bit program";
+    }
+    const int guard = lkpsim::GUARD_ERRNO;
+    EXPECT_EQ(errors_in_child(i386_calls), (std::vector<int>{guard, guard, guard}));
+#else
+    GTEST_SKIP() << "no 32-bit entry here";
+#endif
 }
 
 TEST_F(SimGuardTest, GuardIsAFilterOfThisProcessAndItsPrograms) {
