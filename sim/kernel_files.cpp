@@ -70,7 +70,7 @@ int judge_enable_text(Kernel *kernel, std::string_view patch, std::string_view t
     const std::string_view value = without_newline(text);
     const int error = judge_switch(kernel, patch, value);
     append_history(kernel, (error == 0 ? "enable " : "enable! ") + std::string(patch) + " " +
-                               std::string(value));
+                               as_written(text));
     return error;
 }
 

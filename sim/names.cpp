@@ -44,6 +44,14 @@ bool parse_decimal(std::string_view text, int *value) {
     return true;
 }
 
+std::string as_written(std::string_view text) {
+    std::string shown;
+    for (const char c : text) {
+        shown += c == '\n' ? std::string("\\n") : std::string(1, c);
+    }
+    return shown;
+}
+
 std::string_view without_newline(std::string_view text) {
     if (!text.empty() && text.back() == '\n') {
         text.remove_suffix(1);

@@ -2,6 +2,7 @@
 #ifndef LKPSIM_NAMES_H
 #define LKPSIM_NAMES_H
 
+#include <string>
 #include <string_view>
 
 namespace lkpsim {
@@ -12,6 +13,8 @@ bool is_plain_name(std::string_view text);
 bool parse_decimal(std::string_view text, int *value);
 // The text without one trailing newline, as written by echo.
 std::string_view without_newline(std::string_view text);
+// The text as the history shows it: exactly as written, a newline as "\n".
+std::string as_written(std::string_view text);
 
 }  // namespace lkpsim
 

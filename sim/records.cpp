@@ -121,7 +121,7 @@ bool set_record_state(Kernel *kernel, std::string_view patch, std::string_view s
 int judge_op_text(Kernel *kernel, std::string_view text) {
     const std::string_view line = without_newline(text);
     const int error = judge(kernel, line);
-    append_history(kernel, (error == 0 ? "op " : "op! ") + std::string(line));
+    append_history(kernel, (error == 0 ? "op " : "op! ") + as_written(text));
     return error;
 }
 

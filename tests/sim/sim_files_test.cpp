@@ -93,9 +93,9 @@ TEST_F(SimFilesTest, MalformedOpLinesAreRefusedWithEinval) {
     EXPECT_EQ(lkpsim::history("op").front(), "op! add,2,pkg");
 }
 
-TEST_F(SimFilesTest, OneTrailingNewlineIsAccepted) {
+TEST_F(SimFilesTest, OneTrailingNewlineIsAcceptedAndShownAsWritten) {
     EXPECT_EQ(write_text(CONTROL, "add,1,pkg,fix_a\n"), 0);
-    EXPECT_EQ(lkpsim::history("op"), Lines{"op add,1,pkg,fix_a"});
+    EXPECT_EQ(lkpsim::history("op"), Lines{"op add,1,pkg,fix_a\\n"});
 }
 
 TEST_F(SimFilesTest, RmOfUnknownRecordAndDuplicateAddAreRefused) {

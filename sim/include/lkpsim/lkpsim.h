@@ -40,7 +40,8 @@ void reset();
 // --- Observation -----------------------------------------------------------
 
 // Everything the kernel side saw, in order, one line each:
-//   "op add,2,pkg.tar.gz,fix_a"          an op line accepted at close
+//   "op add,2,pkg.tar.gz,fix_a"          an op line accepted at close (texts
+//                                         as written; a newline shows as \n)
 //   "op! add,2,pkg.tar.gz,fix_a"         an op line refused at close
 //   "enable fix_a 1" / "enable! fix_a 1" an enable write accepted / refused
 //   "init fix_a 0" / "init fix_a -65"    init_module: module name (or "?" when
