@@ -212,8 +212,8 @@ void set_patch_state(const std::string &patch, const std::string &state) {
     require(set_record_state(k, patch, state), "no record of " + patch + " takes " + state);
 }
 
-void refuse_next_op(int error) {
-    arm(&Kernel::op_fault, error, "");
+void refuse_next_op(int error, const std::string &word) {
+    arm(&Kernel::op_fault, error, word);
 }
 
 void refuse_next_enable(int error) {

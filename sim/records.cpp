@@ -74,9 +74,19 @@ int apply_op(Kernel *kernel, const OpLine &op) {
     return 0;
 }
 
+// An armed refusal applies to the next line, or to the next line of its word.
+bool take_op_fault(Kernel *kernel, std::string_view line) {
+    Fault &fault = kernel->op_fault;
+    const std::string_view word = name_of(fault.name);
+    if (fault.armed == 0 || (!word.empty() && line.substr(0, line.find(',')) != word)) {
+        return false;
+    }
+    fault.armed = 0;
+    return true;
+}
+
 int judge(Kernel *kernel, std::string_view line) {
-    if (kernel->op_fault.armed != 0) {
-        kernel->op_fault.armed = 0;
+    if (take_op_fault(kernel, line)) {
         return kernel->op_fault.error;
     }
     OpLine op;

@@ -213,5 +213,20 @@ TEST_F(FailingUnit, RollbackGoesOnPastAModuleItCannotRemove) {
     EXPECT_EQ(lkpsim::inserted_modules(), (Lines{"tesvar", "fix_2"}));
 }
 
+// A refused "rm" line is only logged; the rollback goes on with the next unit.
+TEST_F(FailingUnit, RollbackGoesOnPastARefusedRmLine) {
+    const std::string path = build_with_missing_target(3);
+    lkpsim::refuse_next_op(EINVAL, "rm");
+    EXPECT_EQ(navo_lkp_load(path.c_str()), TARGET_NOT_LOADED);
+    expect_events({"init fix_1 0", "op add,3,hotfix_01.tar.gz,fix_1", "init fix_2 0",
+                   "op add,3,hotfix_01.tar.gz,fix_2", "init fix_3 -65", "delete fix_2 0x880 0",
+                   "op! rm,3,hotfix_01.tar.gz,fix_2", "delete fix_1 0x880 0",
+                   "op rm,3,hotfix_01.tar.gz,fix_1"},
+                  {target_line("fix_3"), err("Failed rm op, pkg hotfix_01.tar.gz, patch fix_2."),
+                   kLoadFailed});
+    EXPECT_EQ(lkpsim::records(), Lines{"3,hotfix_01.tar.gz,fix_2"});
+    EXPECT_EQ(lkpsim::inserted_modules(), Lines{"tesvar"});
+}
+
 }  // namespace
 }  // namespace loadtest

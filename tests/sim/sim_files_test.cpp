@@ -81,6 +81,13 @@ TEST_F(SimFilesTest, RefusalWithAKernelCodeReachesTheClose) {
     EXPECT_EQ(write_text(CONTROL, "rm,1,pkg,fix_a"), 304);
 }
 
+TEST_F(SimFilesTest, RefusalOfOneWordWaitsForALineOfThatWord) {
+    lkpsim::refuse_next_op(EBUSY, "rm");
+    EXPECT_EQ(write_text(CONTROL, "add,1,pkg,fix_a"), 0);
+    EXPECT_EQ(write_text(CONTROL, "rm,1,pkg,fix_a"), EBUSY);
+    EXPECT_EQ(write_text(CONTROL, "rm,1,pkg,fix_a"), 0);
+}
+
 TEST_F(SimFilesTest, MalformedOpLinesAreRefusedWithEinval) {
     const Lines malformed = {"add,2,pkg",       "del,1,pkg,fix_a", "add,x,pkg,fix_a",
                              "add,1,,fix_a",    "add,1,pkg,",      "add,1,pkg A,fix_a",

@@ -92,7 +92,8 @@ void set_patch_state(const std::string &patch, const std::string &state);
 // --- Faults ----------------------------------------------------------------
 
 // The next op line is refused at close with this errno.
-void refuse_next_op(int error = 22);
+// With a word ("add" or "rm"), the next op line of that word is refused.
+void refuse_next_op(int error = 22, const std::string &word = "");
 // The next enable write is refused at close with this errno.
 void refuse_next_enable(int error = 22);
 // The next init_module (of `name`, or of any module when empty) fails with error.
