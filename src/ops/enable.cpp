@@ -11,6 +11,7 @@
 #include "kernel/control_file.h"
 #include "kernel/patch_list.h"
 #include "kernel/record.h"
+#include "ops/loaded_package.h"
 #include "tesvar.h"
 
 namespace tesvar {
@@ -53,27 +54,16 @@ int switch_patches(list_head *head, int mode) {
 }  // namespace
 
 int lkp_enable(const char *pkg_name, int mode) {
-    if (pkg_name == nullptr) {
-        lkp_log(LKP_ERR, "The input parameter is NULL.");
-        return LKP_INVALID_ARGUMENT;
-    }
     char state[STATE_SIZE] = {};
-    if (check_record_available(pkg_name, state) != 0) {
-        return LKP_INVALID_ARGUMENT;
-    }
-    if (std::strncmp(state, STATE_UNKNOWN, STATE_SIZE) == 0) {
-        return LKP_NO_PATCHES;
-    }
-    if (is_already_switched(state, mode)) {
-        return LKP_OK;
+    int rc = loaded_package_state(pkg_name, state);
+    if (rc != LKP_OK || is_already_switched(state, mode)) {
+        return rc;
     }
     PatchList patches;
-    if (!patches) {
-        return LKP_MALLOC_FAILED;
-    }
     int32_t count = 0;
-    if (get_patch_list(pkg_name, patches.head(), &count) != LKP_OK) {
-        return LKP_INVALID_ARGUMENT;
+    rc = list_package_patches(pkg_name, patches, &count);
+    if (rc != LKP_OK) {
+        return rc;
     }
     return switch_patches(patches.head(), mode);
 }

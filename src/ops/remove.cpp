@@ -10,6 +10,7 @@
 #include "kernel/kernel_paths.h"
 #include "kernel/patch_list.h"
 #include "kernel/record.h"
+#include "ops/loaded_package.h"
 #include "tesvar.h"
 
 namespace tesvar {
@@ -33,28 +34,20 @@ int remove_patch(const char *pkg_name, int32_t count, const char *patch_name) {
 }
 
 int remove_package(const char *pkg_name) {
-    if (pkg_name == nullptr) {
-        lkp_log(LKP_ERR, "The input parameter is NULL.");
-        return LKP_INVALID_ARGUMENT;
-    }
     char state[STATE_SIZE] = {};
-    if (check_record_available(pkg_name, state) != 0) {
-        return LKP_INVALID_ARGUMENT;
-    }
-    if (std::strncmp(state, STATE_UNKNOWN, STATE_SIZE) == 0) {
-        return LKP_NO_PATCHES;
+    int rc = loaded_package_state(pkg_name, state);
+    if (rc != LKP_OK) {
+        return rc;
     }
     PatchList patches;
-    if (!patches) {
-        return LKP_MALLOC_FAILED;
-    }
     int32_t count = 0;
-    if (get_patch_list(pkg_name, patches.head(), &count) != LKP_OK) {
-        return LKP_INVALID_ARGUMENT;
+    rc = list_package_patches(pkg_name, patches, &count);
+    if (rc != LKP_OK) {
+        return rc;
     }
     list_head *head = patches.head();
     for (list_head *pos = head->prev; pos != head; pos = pos->prev) {
-        int rc = remove_patch(pkg_name, count, node_of(pos)->patch_name);
+        rc = remove_patch(pkg_name, count, node_of(pos)->patch_name);
         if (rc != LKP_OK) {
             return rc;
         }

@@ -1,0 +1,23 @@
+// The first steps of every operation on a loaded package: its state word,
+// then its patches in control-file order.
+#ifndef TESVAR_OPS_LOADED_PACKAGE_H
+#define TESVAR_OPS_LOADED_PACKAGE_H
+
+#include <cstdint>
+
+#include "kernel/patch_list.h"
+#include "kernel/record.h"
+
+namespace tesvar {
+
+// 0 with the package's state word in state; -257 for a null name (logged)
+// or kernel files that disagree; -272 when the package is not loaded.
+int loaded_package_state(const char *pkg_name, char (&state)[STATE_SIZE]);
+
+// Fills patches with the package's patches: 0 with their number in count,
+// -259 when the list could not be allocated, -257 when they cannot be listed.
+int list_package_patches(const char *pkg_name, const PatchList &patches, int32_t *count);
+
+}  // namespace tesvar
+
+#endif
