@@ -4,8 +4,9 @@
 #   lifecycle.sh BUILD_DIR
 set -euo pipefail
 build=$1
-lkpctl=$build/tools/lkpctl
-lkpsim=$build/sim/lkpsim
+export PATH="$build/tools:$build/sim:$PATH"
+lkpctl=lkpctl
+lkpsim=lkpsim
 work=$(mktemp -d /var/tmp/lkp-demo.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
