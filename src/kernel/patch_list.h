@@ -21,7 +21,8 @@ struct patch_node {
 
 // The node whose links are at `links`.
 inline patch_node *node_of(list_head *links) {
-    return reinterpret_cast<patch_node *>(reinterpret_cast<char *>(links) - offsetof(patch_node, list));
+    return reinterpret_cast<patch_node *>(reinterpret_cast<char *>(links) -
+                                          offsetof(patch_node, list));
 }
 
 void INIT_LIST_HEAD(list_head *head);
@@ -31,7 +32,9 @@ patch_node *create_patch_node(const char *patch_name);
 // Frees every node, last first; head ends as an empty list.
 void del_patch_list(list_head *head);
 
-inline bool list_empty(const list_head *head) { return head->next == head; }
+inline bool list_empty(const list_head *head) {
+    return head->next == head;
+}
 
 // A heap-allocated list head that frees its nodes and itself on every path.
 class PatchList {

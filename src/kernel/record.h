@@ -7,8 +7,8 @@
 
 namespace tesvar {
 
-constexpr int NAME_SIZE = 64;   // names: at most 63 characters
-constexpr int STATE_SIZE = 9;   // state words: at most 8 characters
+constexpr int NAME_SIZE = 64;  // names: at most 63 characters
+constexpr int STATE_SIZE = 9;  // state words: at most 8 characters
 
 constexpr int RECORD_CONTROL = 0;  // comma-separated control-file line
 constexpr int RECORD_STATE = 1;    // TAB-separated state-file line
