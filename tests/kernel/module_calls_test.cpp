@@ -1,13 +1,11 @@
-// navo_lkp_insmod and navo_lkp_rmmod through the shared library: the
-// module calls the kernel side receives and the codes that come back.
+// navo_lkp_insmod and navo_lkp_rmmod through the shared library: the module
+// calls the kernel side receives and the codes that come back.
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "kernel_helpers.h"
 #include "kernel_test.h"
 #include "lkpsim/lkpsim.h"
 #include "lkpsim/module_image.h"
@@ -15,92 +13,48 @@
 
 namespace {
 
-using kerneltest::Lines;
+using Lines = std::vector<std::string>;
 
 class ModuleCalls : public lkptest::KernelTest {
-public:  // the table rows arrange their scene through these
-    // A module file in the scratch directory.
+protected:
+    // A module file in the scratch directory: a real module image, or raw bytes.
     std::string module_file(const std::string &name,
                             std::vector<std::string> targets = {"vmlinux"}) {
-        lkpsim::ModuleSpec spec;
-        spec.name = name;
-        spec.targets = std::move(targets);
-        const std::string path = scratch_path(name + ".ko");
-        EXPECT_TRUE(lkpsim::write_module_file(path, spec));
-        return path;
+        lkpsim::ModuleSpec module;
+        module.name = name;
+        module.targets = std::move(targets);
+        EXPECT_TRUE(lkpsim::write_module_file(scratch_dir() + "/" + name + ".ko", module));
+        return scratch_dir() + "/" + name + ".ko";
     }
-    std::string raw_file(const std::string &file_name, const std::string &bytes) {
-        const std::string path = scratch_path(file_name);
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
-    std::string scratch_path(const std::string &file_name) {
-        return std::string(scratch_dir()) + "/" + file_name;
+    std::string raw_file(const std::string &name, const std::string &bytes) {
+        std::ofstream(scratch_dir() + "/" + name, std::ios::binary) << bytes;
+        return scratch_dir() + "/" + name;
     }
 };
 
-TEST_F(ModuleCalls, InsertsAModule) {
+TEST_F(ModuleCalls, Insertion) {
     EXPECT_EQ(navo_lkp_insmod(module_file("fix_a").c_str()), 0);
-    EXPECT_TRUE(lkpsim::module_inserted("fix_a"));
-    EXPECT_EQ(lkpsim::history(), Lines{"init fix_a 0"});
-    EXPECT_EQ(kerneltest::take_log(), Lines{});
+    EXPECT_EQ(navo_lkp_insmod(module_file("fix_a").c_str()), -17);
+    EXPECT_EQ(navo_lkp_insmod((scratch_dir() + "/none.ko").c_str()), -2);
+    EXPECT_EQ(navo_lkp_insmod(raw_file("empty.ko", "").c_str()), -22);
+    EXPECT_EQ(navo_lkp_insmod(raw_file("bad.ko", "not a module\n").c_str()), -8);
+    lkpsim::set_target_loaded("nfs", false);
+    EXPECT_EQ(navo_lkp_insmod(module_file("fix_n", {"nfs"}).c_str()), -65);
+    lkpsim::fail_next_init(311);
+    EXPECT_EQ(navo_lkp_insmod(module_file("fix_b").c_str()), -311);
+    EXPECT_EQ(lkpsim::inserted_modules(), (Lines{"tesvar", "fix_a"}));
+    EXPECT_EQ(lkpsim::history(), (Lines{"init fix_a 0", "init fix_a -17", "init ? -8",
+                                        "init fix_n -65", "init fix_b -311"}));
+    EXPECT_EQ(lkpsim::take_log_texts(), Lines{});
 }
 
-TEST_F(ModuleCalls, InsertionFailures) {
-    struct Case {
-        const char *what;
-        std::function<std::string(ModuleCalls *)> arrange;  // gives the path
-        int32_t result;
-        Lines history;
-    };
-    const std::vector<Case> cases = {
-        {"missing file", [](ModuleCalls *t) { return t->scratch_path("none.ko"); }, -2, {}},
-        {"empty file", [](ModuleCalls *t) { return t->raw_file("empty.ko", ""); }, -22, {}},
-        {"already inserted",
-         [](ModuleCalls *t) {
-             lkpsim::insert_patch("fix_a");
-             return t->module_file("fix_a");
-         },
-         -17,
-         {"init fix_a -17"}},
-        {"target not loaded",
-         [](ModuleCalls *t) {
-             lkpsim::set_target_loaded("nfs", false);
-             return t->module_file("fix_a", {"nfs"});
-         },
-         -65,
-         {"init fix_a -65"}},
-        {"bad image",
-         [](ModuleCalls *t) { return t->raw_file("bad.ko", "not a module\n"); },
-         -8,
-         {"init ? -8"}},
-        {"kernel code",
-         [](ModuleCalls *t) {
-             lkpsim::fail_next_init(311);
-             return t->module_file("fix_a");
-         },
-         -311,
-         {"init fix_a -311"}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        lkpsim::reset();
-        const std::string path = c.arrange(this);
-        lkpsim::clear_history();
-        EXPECT_EQ(navo_lkp_insmod(path.c_str()), c.result);
-        EXPECT_EQ(lkpsim::history(), c.history);
-        EXPECT_EQ(kerneltest::take_log(), Lines{});
-    }
-}
-
+// The kernel's name: up to the first '.', '-' as '_', at most 255 characters.
 TEST_F(ModuleCalls, RemovalNamesAndFlags) {
     const std::string long_name(300, 'x');
-    struct Case {
-        std::string argument;
-        std::string module;  // the name the kernel is asked for
+    const struct {
+        std::string argument, module;
         bool inserted;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"patch-a.ko", "patch_a", true},
         {"a-b-c", "a_b_c", true},
         {"tesvar", "tesvar", true},  // the manager, inserted by default
@@ -109,7 +63,7 @@ TEST_F(ModuleCalls, RemovalNamesAndFlags) {
         {long_name, long_name.substr(0, 255), false},
         {".ko", "", false},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.argument);
         lkpsim::reset();
         if (c.inserted && c.module != "tesvar") {
@@ -117,25 +71,17 @@ TEST_F(ModuleCalls, RemovalNamesAndFlags) {
         }
         ASSERT_EQ(lkpsim::module_inserted(c.module), c.inserted);
         lkpsim::clear_history();
-        const int32_t result = c.inserted ? 0 : -2;
-        EXPECT_EQ(navo_lkp_rmmod(c.argument.c_str()), result);
+        EXPECT_EQ(navo_lkp_rmmod(c.argument.c_str()), c.inserted ? 0 : -2);
         EXPECT_FALSE(lkpsim::module_inserted(c.module));
         EXPECT_EQ(lkpsim::history(),
-                  Lines{"delete " + c.module + " 0x880 " + std::to_string(result)});
-        EXPECT_EQ(kerneltest::take_log(), Lines{});
+                  Lines{"delete " + c.module + " 0x880 " + (c.inserted ? "0" : "-2")});
     }
-}
-
-TEST_F(ModuleCalls, RemovalRefusedByTheKernel) {
-    for (const int error : {16, 11}) {
-        SCOPED_TRACE(error);
-        lkpsim::reset();
-        lkpsim::insert_patch("fix_a");
-        lkpsim::fail_next_delete(error);
-        EXPECT_EQ(navo_lkp_rmmod("fix_a.ko"), -error);
-        EXPECT_TRUE(lkpsim::module_inserted("fix_a"));
-        EXPECT_EQ(lkpsim::history(), Lines{"delete fix_a 0x880 -" + std::to_string(error)});
-    }
+    lkpsim::insert_patch("fix_a");
+    lkpsim::fail_next_delete(16);
+    EXPECT_EQ(navo_lkp_rmmod("fix_a.ko"), -16);
+    EXPECT_TRUE(lkpsim::module_inserted("fix_a"));
+    EXPECT_EQ(lkpsim::history("delete").back(), "delete fix_a 0x880 -16");
+    EXPECT_EQ(lkpsim::take_log_texts(), Lines{});
 }
 
 }  // namespace

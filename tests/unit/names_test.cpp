@@ -10,125 +10,101 @@
 
 namespace {
 
-using unit::err_line;
 using unit::Lines;
-using unit::logged;
-using unit::Owned;
-
-// The text of a helper's heap result, or "(null)".
-std::string text_of(char *result) {
-    const Owned owned(result);
-    return owned ? owned.get() : "(null)";
-}
+using unit::take_text;
 
 class NamesTest : public lkptest::KernelTest {};
 
 TEST_F(NamesTest, FileNameIsTheTextAfterTheLastSlash) {
-    const std::string long_name(1023, 'n');
-    const std::string refused = err_line("get_file_name: Faield to snprintf.");
+    const std::string n1023(1023, 'n');
     const struct {
-        std::string path;
-        std::string name;
+        std::string path, name;
     } cases[] = {
-        {"a/b/c.ko", "c.ko"},
-        {"c.ko", "c.ko"},
-        {"dir/a.b.ko", "a.b.ko"},
-        {"/abs", "abs"},
-        {"a//b", "b"},
-        {"/data/" + long_name, long_name},
-        {"dir/", "(null)"},
-        {"", "(null)"},
-        {"/", "(null)"},
-        {"d/" + long_name + "n", "(null)"},
+        {"a/b/c.ko", "c.ko"},           {"c.ko", "c.ko"},   {"a//b", "b"},
+        {"/d/" + n1023, n1023},         {"dir/", "(null)"}, {"", "(null)"},
+        {"d/" + n1023 + "n", "(null)"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path.substr(0, 40));
-        EXPECT_EQ(text_of(tesvar::get_file_name(c.path.c_str())), c.name);
-        EXPECT_EQ(logged(), c.name == "(null)" ? Lines{refused} : Lines{});
+        EXPECT_EQ(take_text(tesvar::get_file_name(c.path.c_str())), c.name);
+        EXPECT_EQ(
+            lkpsim::take_log_texts(),
+            c.name == "(null)" ? Lines{"[LKP-ERR]:get_file_name: Faield to snprintf."} : Lines{});
     }
 }
 
 TEST_F(NamesTest, PostfixNeedsAtLeastOneCharacterBeforeIt) {
-    const std::string null_argument = err_line("check_file_postfix: The input parameter is NULL.");
-    const std::string mismatch = err_line("check_file_postfix: The file is not matched.");
     const struct {
-        const char *name;
-        const char *postfix;
+        const char *name, *postfix;
         int result;
-    } cases[] = {
-        {"x.tar.gz", ".tar.gz", 0},
-        {"a.b.tar.gz", ".tar.gz", 0},
-        {".tar.gz", ".tar.gz", -258},
-        {"x.TAR.GZ", ".tar.gz", -258},
-        {"x.tar.gz.bak", ".tar.gz", -258},
-        {"gz", ".tar.gz", -258},
-        {"a", "", 0},
-        {"", "", -258},
-        {"", ".ko", -258},
-        {nullptr, ".ko", -257},
-        {"x.ko", nullptr, -257},
-        {nullptr, nullptr, -257},
-    };
+    } cases[] = {{"x.tar.gz", ".tar.gz", 0},
+                 {".tar.gz", ".tar.gz", -258},
+                 {"x.TAR.GZ", ".tar.gz", -258},
+                 {"x.tar.gz.bak", ".tar.gz", -258},
+                 {"gz", ".tar.gz", -258},
+                 {"a", "", 0},
+                 {"", "", -258},
+                 {nullptr, ".ko", -257},
+                 {"x.ko", nullptr, -257}};
+    const std::string head = "[LKP-ERR]:check_file_postfix: ";
     for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.name ? c.name : "(null)") + " / " +
-                     (c.postfix ? c.postfix : "(null)"));
-        EXPECT_EQ(tesvar::check_file_postfix(c.name, c.postfix), c.result);
-        const Lines expected = c.result == 0      ? Lines{}
-                               : c.result == -257 ? Lines{null_argument}
-                                                  : Lines{mismatch};
-        EXPECT_EQ(logged(), expected);
+        EXPECT_EQ(tesvar::check_file_postfix(c.name, c.postfix), c.result)
+            << (c.name ? c.name : "(null)") << " / " << (c.postfix ? c.postfix : "(null)");
+        const std::string logged =
+            c.result == -257 ? "The input parameter is NULL." : "The file is not matched.";
+        EXPECT_EQ(lkpsim::take_log_texts(), c.result == 0 ? Lines{} : Lines{head + logged});
     }
 }
 
 // Only "." and ".." are skipped; every other entry counts, whatever its kind.
+// Entries: "name" a file, "name/" a directory, "@name" a dangling link.
 TEST_F(NamesTest, ChildDirNamesTheOnlyEntry) {
     const struct {
         const char *label;
-        Lines files, dirs, links;  // entries to make
-        std::string child;         // "(null)" when there is no single entry
+        Lines entries;
+        const char *child;  // null when there is no single entry
     } cases[] = {
-        {"file", {"x.ko"}, {}, {}, "x.ko"},
-        {"directory", {}, {"pkg"}, {}, "pkg"},
-        {"hidden", {".hidden"}, {}, {}, ".hidden"},
-        {"dot-dot prefix", {"..x"}, {}, {}, "..x"},
-        {"dangling link", {}, {}, {"link"}, "link"},
-        {"empty", {}, {}, {}, "(null)"},
-        {"two entries", {"a"}, {"b"}, {}, "(null)"},
-        {"hidden second", {"a", ".hidden"}, {}, {}, "(null)"},
+        {"file", {"x.ko"}, "x.ko"},
+        {"directory", {"pkg/"}, "pkg"},
+        {"hidden", {".hidden"}, ".hidden"},
+        {"dot-dot prefix", {"..x"}, "..x"},
+        {"dangling link", {"@link"}, "link"},
+        {"empty", {}, nullptr},
+        {"two entries", {"a", "b/"}, nullptr},
+        {"hidden second", {"a", ".hidden"}, nullptr},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
         const std::string dir = scratch_dir() + "/" + c.label;
         unit::make_dir(dir);
-        for (const std::string &name : c.files) {
-            unit::write_text(dir + "/" + name, "");
+        for (const std::string &name : c.entries) {
+            if (name.back() == '/') {
+                unit::make_dir(dir + "/" + name);
+            } else if (name[0] == '@') {
+                ASSERT_EQ(symlink("missing", (dir + "/" + name.substr(1)).c_str()), 0);
+            } else {
+                unit::write_text(dir + "/" + name, "");
+            }
         }
-        for (const std::string &name : c.dirs) {
-            unit::make_dir(dir + "/" + name);
-        }
-        for (const std::string &name : c.links) {
-            ASSERT_EQ(symlink("missing", (dir + "/" + name).c_str()), 0);
-        }
-        const std::string expected = c.child == "(null)" ? c.child : dir + "/" + c.child;
-        EXPECT_EQ(text_of(tesvar::get_child_dir(dir.c_str())), expected);
-        EXPECT_EQ(text_of(tesvar::get_child_dir((dir + "/").c_str())),
-                  c.child == "(null)" ? c.child : dir + "//" + c.child);
+        EXPECT_EQ(take_text(tesvar::get_child_dir(dir.c_str())),
+                  c.child ? dir + "/" + c.child : "(null)");
     }
-    unit::write_text(scratch_dir() + "/regular", "x");
-    EXPECT_EQ(text_of(tesvar::get_child_dir((scratch_dir() + "/regular").c_str())), "(null)");
-    EXPECT_EQ(text_of(tesvar::get_child_dir((scratch_dir() + "/missing").c_str())), "(null)");
-    EXPECT_EQ(logged(), Lines{});
+    // dir is used unchanged: a trailing '/' doubles the slash.
+    EXPECT_EQ(take_text(tesvar::get_child_dir((scratch_dir() + "/file/").c_str())),
+              scratch_dir() + "/file//x.ko");
+    EXPECT_EQ(take_text(tesvar::get_child_dir((scratch_dir() + "/file/x.ko").c_str())), "(null)");
+    EXPECT_EQ(take_text(tesvar::get_child_dir((scratch_dir() + "/missing").c_str())), "(null)");
+    EXPECT_EQ(lkpsim::take_log_texts(), Lines{});
 }
 
 TEST_F(NamesTest, ChildPathHoldsAtMost1023Characters) {
     for (const size_t length : {1023u, 1024u}) {
-        SCOPED_TRACE(length);
         const std::string dir = unit::deep_dir(scratch_dir() + "/" + std::to_string(length), 1000);
         const std::string child = dir + "/" + std::string(length - 1001, 'c');
         unit::write_text(child, "");
-        EXPECT_EQ(text_of(tesvar::get_child_dir(dir.c_str())), length == 1023 ? child : "(null)");
+        EXPECT_EQ(take_text(tesvar::get_child_dir(dir.c_str())), length == 1023 ? child : "(null)");
     }
-    EXPECT_EQ(logged(), Lines{});
+    EXPECT_EQ(lkpsim::take_log_texts(), Lines{});
 }
 
 }  // namespace
