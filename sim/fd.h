@@ -25,7 +25,6 @@ public:
 
     bool valid() const { return fd_ >= 0; }
     int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
     void reset(int fd = -1) {
         if (fd_ >= 0) {
             ::close(fd_);

@@ -87,6 +87,11 @@ void on_forget_multi(fuse_req_t req, size_t /*count*/, fuse_forget_data * /*forg
     fuse_reply_none(req);
 }
 
+void reply_attr(fuse_req_t req, fuse_ino_t number, const Node &node) {
+    const struct stat attributes = attributes_of(number, node);
+    fuse_reply_attr(req, &attributes, timeout_of(node));
+}
+
 void on_getattr(fuse_req_t req, fuse_ino_t number, fuse_file_info * /*info*/) {
     Node node;
     std::string path;
@@ -94,13 +99,12 @@ void on_getattr(fuse_req_t req, fuse_ino_t number, fuse_file_info * /*info*/) {
         fuse_reply_err(req, ENOENT);
         return;
     }
-    const struct stat attributes = attributes_of(number, node);
-    fuse_reply_attr(req, &attributes, timeout_of(node));
+    reply_attr(req, number, node);
 }
 
 // Truncation of a kernel file is accepted and changes nothing.
 void on_setattr(fuse_req_t req, fuse_ino_t number, struct stat * /*wanted*/, int to_set,
-                fuse_file_info *info) {
+                fuse_file_info * /*info*/) {
     Node node;
     std::string path;
     if (!node_at(req, number, &node, &path)) {
@@ -111,7 +115,7 @@ void on_setattr(fuse_req_t req, fuse_ino_t number, struct stat * /*wanted*/, int
         fuse_reply_err(req, EPERM);
         return;
     }
-    on_getattr(req, number, info);
+    reply_attr(req, number, node);
 }
 
 void on_readlink(fuse_req_t req, fuse_ino_t number) {

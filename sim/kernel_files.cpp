@@ -18,8 +18,7 @@ std::string raw(const RawText &text) {
 }
 
 int judge_switch(Kernel *kernel, std::string_view patch, std::string_view value) {
-    if (kernel->enable_fault.armed != 0) {
-        kernel->enable_fault.armed = 0;
+    if (take_fault(&kernel->enable_fault, patch)) {
         return kernel->enable_fault.error;
     }
     if (value != "1" && value != "0") {
@@ -41,9 +40,7 @@ std::string control_text(const Kernel &kernel) {
     }
     std::string text;
     for (std::size_t i = 0; i < kernel.record_count; ++i) {
-        const Record &record = kernel.records[i];
-        text += std::to_string(record.num) + "," + std::string(name_of(record.pkg)) + "," +
-                std::string(name_of(record.patch)) + "\n";
+        text += record_line(kernel.records[i]) + "\n";
     }
     return text;
 }

@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "fd.h"
+#include "module_table.h"
 
 namespace lkpsim {
 
@@ -124,12 +125,21 @@ bool name_is(const Name &slot, std::string_view text) {
     return name_of(slot) == text;
 }
 
+bool take_fault(Fault *fault, std::string_view name) {
+    const std::string_view armed_for = name_of(fault->name);
+    if (fault->armed == 0 || (!armed_for.empty() && armed_for != name)) {
+        return false;
+    }
+    fault->armed = 0;
+    return true;
+}
+
 void reset_kernel(Kernel *kernel) {
     kernel->record_count = 0;
     kernel->module_count = 1;
     Module &manager = kernel->modules[0];
     std::memset(&manager, 0, sizeof(manager));
-    set_name(&manager.name, "tesvar");
+    set_name(&manager.name, MANAGER_MODULE);
     kernel->loaded_target_count = 0;
     for (const char *target : DEFAULT_TARGETS) {
         set_name(&kernel->loaded_targets[kernel->loaded_target_count++], target);

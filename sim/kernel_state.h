@@ -3,7 +3,6 @@
 #ifndef LKPSIM_KERNEL_STATE_H
 #define LKPSIM_KERNEL_STATE_H
 
-#include <string>
 #include <string_view>
 
 #include "kernel_layout.h"
@@ -38,6 +37,10 @@ private:
 bool set_name(Name *slot, std::string_view text);  // false when too long
 std::string_view name_of(const Name &slot);
 bool name_is(const Name &slot, std::string_view text);
+
+// Disarms the fault when it is armed for `name` (a fault without a name is
+// armed for any); true when it did, and the event then fails with its errno.
+bool take_fault(Fault *fault, std::string_view name);
 
 // Sets the default kernel: manager loaded, default targets, nothing else.
 void reset_kernel(Kernel *kernel);

@@ -53,12 +53,12 @@ Kernel *kernel() {
 }
 
 void arm(Fault Kernel::*fault, int error, const std::string &name) {
-    Kernel *k = kernel();
-    KernelLock lock(k);
     Fault armed{};
     armed.armed = 1;
     armed.error = error;
     require(set_name(&armed.name, name), "module name too long: " + name);
+    Kernel *k = kernel();
+    KernelLock lock(k);
     k->*fault = armed;
 }
 
@@ -172,9 +172,7 @@ std::vector<std::string> records() {
     KernelLock lock(k);
     std::vector<std::string> lines;
     for (std::size_t i = 0; i < k->record_count; ++i) {
-        const Record &record = k->records[i];
-        lines.push_back(std::to_string(record.num) + "," + std::string(name_of(record.pkg)) + "," +
-                        std::string(name_of(record.patch)));
+        lines.push_back(record_line(k->records[i]));
     }
     return lines;
 }
@@ -277,7 +275,7 @@ void clear_raw() {
 }
 
 std::string manager_module_path() {
-    return manager_module_dir() + "/tesvar.ko";
+    return manager_module_dir() + "/" + MANAGER_MODULE + ".ko";
 }
 
 std::string scratch_root() {

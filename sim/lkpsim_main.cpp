@@ -1,6 +1,5 @@
 // lkpsim: runs a program against the simulated kernel side, or writes module
 // images for trying the library and the tool by hand.
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>

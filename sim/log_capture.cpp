@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -44,6 +45,7 @@ private:
     Fd stop_event_;
     pthread_t collector_{};
     bool running_ = false;
+    pid_t owner_ = 0;  // the process that runs the collector
     std::mutex mutex_;
     std::vector<LogLine> lines_;
     std::vector<char> buffer_ = std::vector<char>(MAX_DATAGRAM);
@@ -67,6 +69,7 @@ bool LogCapture::start(std::string *error) {
         chmod(LOG_SOCKET, 0666) != 0) {
         return fail("bind /dev/log", error);
     }
+    owner_ = getpid();
     errno = pthread_create(&collector_, nullptr, &LogCapture::run, this);
     running_ = errno == 0;
     return running_ || fail("log collector", error);
@@ -112,7 +115,10 @@ std::vector<LogLine> LogCapture::take() {
 }
 
 void LogCapture::stop() {
-    if (!running_) {
+    // A process forked from the owner has no collector to join, and writing
+    // the shared stop event would stop the owner's: its senders would then
+    // block on the full socket queue.
+    if (!running_ || getpid() != owner_) {
         return;
     }
     running_ = false;

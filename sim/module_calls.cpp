@@ -21,15 +21,6 @@ namespace {
 // shows a longer name as it was given.
 constexpr std::size_t HISTORY_NAME_MAX = 400;
 
-// Consumes the fault when it applies to `name`; its errno, else 0.
-int take_fault(Fault *fault, std::string_view name) {
-    if (fault->armed == 0 || (fault->name.text[0] != '\0' && !name_is(fault->name, name))) {
-        return 0;
-    }
-    fault->armed = 0;
-    return fault->error;
-}
-
 std::string result_text(int error) {
     return std::to_string(error == 0 ? 0 : -error);
 }
@@ -71,7 +62,7 @@ int emulate_init_module(const void *image, unsigned long length, const char * /*
         record_init(kernel, "?", error);
         return error;
     }
-    int error = take_fault(&kernel->init_fault, info.name);
+    int error = take_fault(&kernel->init_fault, info.name) ? kernel->init_fault.error : 0;
     if (error == 0) {
         error = insert_module(kernel, info);
     }
@@ -89,7 +80,7 @@ int emulate_delete_module(const char *name, unsigned long flags) {
     KernelLock lock(kernel);
     int error = check_removal(name, flags);
     if (error == 0) {
-        error = take_fault(&kernel->delete_fault, given);
+        error = take_fault(&kernel->delete_fault, given) ? kernel->delete_fault.error : 0;
     }
     if (error == 0 && !remove_module(kernel, given)) {
         error = ENOENT;

@@ -199,7 +199,6 @@ public:
     Reader(const unsigned char *data, std::size_t length) : data_(data), length_(length) {}
 
     void set_big_endian(bool big) { big_ = big; }
-    std::size_t length() const { return length_; }
     const unsigned char *at(std::size_t offset) const { return data_ + offset; }
 
     bool contains(std::uint64_t offset, std::uint64_t size) const {
@@ -328,8 +327,9 @@ bool starts_with(const std::string &text, const char *prefix, std::string *rest)
     return true;
 }
 
-// Walks the NUL-separated entries; the section's end also ends an entry.
-void read_modinfo(const Reader &r, const SectionView &s, std::string *name, ModuleInfo *info) {
+// Walks the NUL-separated entries; the section's end also ends an entry. The
+// first "name=" entry counts, even an empty one.
+void read_modinfo(const Reader &r, const SectionView &s, ModuleInfo *info) {
     const char *begin = reinterpret_cast<const char *>(r.at(s.offset));
     const char *end = begin + s.size;
     bool named = false;
@@ -339,7 +339,7 @@ void read_modinfo(const Reader &r, const SectionView &s, std::string *name, Modu
         const std::string entry(p, stop);
         std::string value;
         if (!named && starts_with(entry, "name=", &value)) {
-            *name = value;
+            info->name = value;
             named = true;
         } else if (starts_with(entry, "lkp_target=", &value)) {
             info->targets.push_back(value);
@@ -350,19 +350,19 @@ void read_modinfo(const Reader &r, const SectionView &s, std::string *name, Modu
     }
 }
 
-// The name field of the module structure; it must hold its NUL.
-bool read_this_module(const Reader &r, const Header &h, const SectionView &s, std::string *name) {
+// The name field of the module structure; "" when the section is too short
+// for it or the field does not hold its NUL.
+std::string this_module_name(const Reader &r, const Header &h, const SectionView &s) {
     if (s.size < h.layout.name_offset + kNameField) {
-        return false;
+        return "";
     }
     const unsigned char *field = r.at(s.offset + h.layout.name_offset);
     const void *nul = std::memchr(field, 0, kNameField);
     if (nul == nullptr) {
-        return false;
+        return "";
     }
     const auto length = static_cast<std::size_t>(static_cast<const unsigned char *>(nul) - field);
-    name->assign(reinterpret_cast<const char *>(field), length);
-    return true;
+    return {reinterpret_cast<const char *>(field), length};
 }
 
 }  // namespace
@@ -413,15 +413,13 @@ bool read_module_image(const void *image, std::size_t length, ModuleInfo *info) 
         return false;
     }
     ModuleInfo result;
-    std::string name;
-    read_modinfo(r, found.modinfo, &name, &result);
-    if (name.empty() && !read_this_module(r, h, found.this_module, &name)) {
+    read_modinfo(r, found.modinfo, &result);
+    if (result.name.empty()) {
+        result.name = this_module_name(r, h, found.this_module);
+    }
+    if (result.name.empty()) {
         return false;
     }
-    if (name.empty()) {
-        return false;
-    }
-    result.name = name;
     *info = std::move(result);
     return true;
 }

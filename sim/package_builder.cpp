@@ -25,13 +25,17 @@ constexpr char kSuffix[] = ".tar.gz";
 
 // ---------------------------------------------------------------- names
 
-std::string stem_of(const std::string &module_file) {
-    const std::string ko = ".ko";
-    if (module_file.size() > ko.size() &&
-        module_file.compare(module_file.size() - ko.size(), ko.size(), ko) == 0) {
-        return module_file.substr(0, module_file.size() - ko.size());
+// The name without `suffix`, when it is longer than that and ends in it.
+std::string without_suffix(const std::string &name, const std::string &suffix) {
+    if (name.size() > suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        return name.substr(0, name.size() - suffix.size());
     }
-    return module_file;
+    return name;
+}
+
+std::string stem_of(const std::string &module_file) {
+    return without_suffix(module_file, ".ko");
 }
 
 std::string archive_of(const UnitSpec &unit) {
@@ -64,6 +68,10 @@ bool write_file(const std::string &path, const std::string &bytes) {
         }
     }
     return chmod(path.c_str(), kFileMode) == 0;
+}
+
+bool write_module(const std::string &path, const ModuleSpec &module) {
+    return write_module_file(path, module) && chmod(path.c_str(), kFileMode) == 0;
 }
 
 bool make_dir(const std::string &path) {
@@ -183,8 +191,7 @@ bool archive(const std::string &source, const std::string &target) {
 bool lay_out_unit(const UnitSpec &unit, const std::string &root) {
     const ModuleSpec module = module_of(unit);
     if (unit.module_at_top) {
-        return write_module_file(root + "/" + unit.module_file, module) &&
-               chmod((root + "/" + unit.module_file).c_str(), kFileMode) == 0 &&
+        return write_module(root + "/" + unit.module_file, module) &&
                write_entries(root, unit.extra_top);
     }
     const std::string dir = root + "/" + dir_of(unit);
@@ -193,9 +200,7 @@ bool lay_out_unit(const UnitSpec &unit, const std::string &root) {
         return false;
     }
     // An empty module file name leaves the unit directory without a module.
-    return unit.module_file.empty() ||
-           (write_module_file(dir + "/" + unit.module_file, module) &&
-            chmod((dir + "/" + unit.module_file).c_str(), kFileMode) == 0);
+    return unit.module_file.empty() || write_module(dir + "/" + unit.module_file, module);
 }
 
 // Writes unit number `index`'s archive into the package directory.
@@ -275,11 +280,7 @@ std::string build_package(const PackageSpec &spec, const std::string &out_dir) {
 PackageSpec simple_package(const std::string &file_name, int n, const std::string &prefix) {
     PackageSpec spec;
     spec.file_name = file_name;
-    const std::string suffix = kSuffix;
-    const bool has_suffix =
-        file_name.size() > suffix.size() &&
-        file_name.compare(file_name.size() - suffix.size(), suffix.size(), suffix) == 0;
-    spec.dir_name = has_suffix ? file_name.substr(0, file_name.size() - suffix.size()) : file_name;
+    spec.dir_name = without_suffix(file_name, kSuffix);
     for (int i = 1; i <= n; ++i) {
         UnitSpec unit;
         unit.module_file = prefix + std::to_string(i) + ".ko";

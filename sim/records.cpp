@@ -74,19 +74,9 @@ int apply_op(Kernel *kernel, const OpLine &op) {
     return 0;
 }
 
-// An armed refusal applies to the next line, or to the next line of its word.
-bool take_op_fault(Kernel *kernel, std::string_view line) {
-    Fault &fault = kernel->op_fault;
-    const std::string_view word = name_of(fault.name);
-    if (fault.armed == 0 || (!word.empty() && line.substr(0, line.find(',')) != word)) {
-        return false;
-    }
-    fault.armed = 0;
-    return true;
-}
-
 int judge(Kernel *kernel, std::string_view line) {
-    if (take_op_fault(kernel, line)) {
+    // An armed refusal names the line's word ("add", "rm") or none.
+    if (take_fault(&kernel->op_fault, line.substr(0, line.find(',')))) {
         return kernel->op_fault.error;
     }
     OpLine op;
@@ -107,6 +97,11 @@ bool add_record(Kernel *kernel, int num, std::string_view pkg, std::string_view 
     }
     kernel->records[kernel->record_count++] = record;
     return true;
+}
+
+std::string record_line(const Record &record) {
+    return std::to_string(record.num) + "," + std::string(name_of(record.pkg)) + "," +
+           std::string(name_of(record.patch));
 }
 
 Record *find_patch_record(Kernel *kernel, std::string_view patch) {

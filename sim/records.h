@@ -4,6 +4,7 @@
 #ifndef LKPSIM_RECORDS_H
 #define LKPSIM_RECORDS_H
 
+#include <string>
 #include <string_view>
 
 #include "kernel_layout.h"
@@ -12,6 +13,8 @@ namespace lkpsim {
 
 // Appends a record with the state word "disabled"; false when it does not fit.
 bool add_record(Kernel *kernel, int num, std::string_view pkg, std::string_view patch);
+// The record as the control file lists it: "num,pkg,patch".
+std::string record_line(const Record &record);
 // The first record of the patch, or null.
 Record *find_patch_record(Kernel *kernel, std::string_view patch);
 // Sets the state word of every record of the patch; false when there is none.

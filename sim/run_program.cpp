@@ -22,35 +22,30 @@ constexpr std::string_view ASAN_KEY = "ASAN_OPTIONS=";
 // A sanitized program would refuse a preloaded library ahead of its runtime.
 constexpr const char *ASAN_LINK_ORDER = "verify_asan_link_order=0";
 
-std::string with_value(std::string_view key, std::string_view old_value, const std::string &first,
-                       const std::string &last) {
-    std::string value = first;
-    if (!old_value.empty()) {
-        value += (value.empty() ? "" : ":") + std::string(old_value);
-    }
-    if (!last.empty()) {
-        value += (value.empty() ? "" : ":") + last;
-    }
-    return std::string(key) + value;
+// "KEY=first:second", leaving out an empty part.
+std::string joined(std::string_view key, std::string_view first, std::string_view second) {
+    const std::string_view separator = first.empty() || second.empty() ? "" : ":";
+    return std::string(key).append(first).append(separator).append(second);
 }
 
+// This process's environment with the preload library put first in
+// LD_PRELOAD and the link order check added to ASAN_OPTIONS.
 std::vector<std::string> program_environment() {
-    std::string preload = with_value(PRELOAD_KEY, "", LKPSIM_PRELOAD_PATH, "");
-    std::string asan = with_value(ASAN_KEY, "", "", ASAN_LINK_ORDER);
+    std::string_view preload;
+    std::string_view asan;
     std::vector<std::string> environment;
     for (char **entry = environ; *entry != nullptr; ++entry) {
         const std::string_view text = *entry;
         if (text.substr(0, PRELOAD_KEY.size()) == PRELOAD_KEY) {
-            preload =
-                with_value(PRELOAD_KEY, text.substr(PRELOAD_KEY.size()), LKPSIM_PRELOAD_PATH, "");
+            preload = text.substr(PRELOAD_KEY.size());
         } else if (text.substr(0, ASAN_KEY.size()) == ASAN_KEY) {
-            asan = with_value(ASAN_KEY, text.substr(ASAN_KEY.size()), "", ASAN_LINK_ORDER);
+            asan = text.substr(ASAN_KEY.size());
         } else {
             environment.emplace_back(text);
         }
     }
-    environment.push_back(preload);
-    environment.push_back(asan);
+    environment.push_back(joined(PRELOAD_KEY, LKPSIM_PRELOAD_PATH, preload));
+    environment.push_back(joined(ASAN_KEY, asan, ASAN_LINK_ORDER));
     return environment;
 }
 

@@ -57,7 +57,8 @@ struct PackageSpec {
 std::string manifest_for(const PackageSpec &spec);
 
 // Builds the package file in out_dir and returns its path ("" on failure).
-// Uses /bin/tar without a shell; leaves only the package file behind.
+// Uses /bin/tar and /bin/gzip without a shell; leaves only the package file
+// behind.
 std::string build_package(const PackageSpec &spec, const std::string &out_dir);
 
 // A package of n well-formed units named <prefix>1.ko ... <prefix>n.ko.
