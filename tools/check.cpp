@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/result_codes.h"
 #include "json.h"
 #include "kernel/patch_list.h"
 #include "kernel/record.h"
@@ -22,9 +23,9 @@
 namespace lkpctl {
 namespace {
 
-constexpr int32_t INVALID = -257;
-constexpr int32_t MALLOC_FAILED = -259;
-constexpr int32_t FILE_MISSING = -266;
+constexpr int32_t INVALID = tesvar::LKP_INVALID_ARGUMENT;
+constexpr int32_t MALLOC_FAILED = tesvar::LKP_MALLOC_FAILED;
+constexpr int32_t FILE_MISSING = tesvar::LKP_FILE_MISSING;
 
 struct UnitView {
     std::string archive;

@@ -8,6 +8,7 @@
 
 #include "cli.h"
 #include "json.h"
+#include "pack_names.h"
 #include "tesvar.h"
 
 namespace lkpctl {
@@ -16,18 +17,12 @@ namespace {
 using Operation = int32_t (*)(const char *);
 
 constexpr uint32_t OWNER_BUFFER_SIZE = 64;  // the smallest answer buffer the query accepts
-constexpr int32_t NO_VALID_STATE = 9;
-
-// The package name the library derives from a package file path.
-std::string package_name_of(const std::string &path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // Runs op on a package file path; the data names the file and its package.
 Outcome package_file_op(Operation op, const Invocation &inv, const char *done) {
     const std::string &path = inv.args[0];
-    const std::string package = package_name_of(path);
+    // The library names a package after its file, as base_name does.
+    const std::string package = base_name(path);
     Outcome outcome = outcome_of(op(path.c_str()));
     outcome.data = JsonObject().string("file", path).string("package", package).str();
     if (outcome.exit_status == EXIT_OK) {

@@ -4,13 +4,12 @@
 #include <cstdio>
 #include <string>
 
+#include "frame/result_codes.h"
 #include "json.h"
 #include "tesvar.h"
 
 namespace lkpctl {
 namespace {
-
-constexpr int32_t USAGE_RESULT = -257;  // invalid arguments
 
 // "lkpctl: load: " for a subcommand's lines, "lkpctl: " for the tool's own.
 std::string line_prefix(const Invocation &inv) {
@@ -64,7 +63,7 @@ Outcome outcome_of(int32_t result) {
 }
 
 Outcome usage_error(const std::string &detail) {
-    Outcome outcome = outcome_of(USAGE_RESULT);
+    Outcome outcome = outcome_of(tesvar::LKP_INVALID_ARGUMENT);
     outcome.exit_status = EXIT_USAGE;
     outcome.details.push_back(detail);
     return outcome;

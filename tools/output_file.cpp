@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -16,10 +15,6 @@ namespace lkpctl {
 namespace {
 
 constexpr mode_t FILE_MODE = 0644;
-
-StepResult errno_failure(const std::string &what, int error) {
-    return step_failed(-error, what + ": " + std::strerror(error));
-}
 
 }  // namespace
 

@@ -3,17 +3,16 @@
 #include "pack.h"
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
+#include "frame/result_codes.h"
 #include "json.h"
 #include "output_file.h"
 #include "pack_request.h"
 #include "stage_files.h"
 #include "staging_dir.h"
 #include "tarball.h"
-#include "tesvar.h"
 
 namespace lkpctl {
 
@@ -27,14 +26,12 @@ const size_t PACK_OPTION_COUNT = sizeof PACK_OPTIONS / sizeof PACK_OPTIONS[0];
 
 namespace {
 
-constexpr int32_t FILE_MISSING = -266;
-
 // Every module file must exist before anything is built.
 StepResult check_inputs(const PackRequest &request) {
     for (const PackUnit &unit : request.units) {
         std::error_code error;
         if (!std::filesystem::is_regular_file(unit.module_path, error)) {
-            return step_failed(FILE_MISSING,
+            return step_failed(tesvar::LKP_FILE_MISSING,
                                "module file " + unit.module_path + " is not a regular file");
         }
     }
@@ -58,7 +55,7 @@ StepResult stage_unit(const PackUnit &unit, const std::string &staging,
         result = write_tar_gz(units_root, unit.patch, staging + "/unit.tar", archive.get());
     }
     if (result.ok() && archive.close() != 0) {
-        result = step_failed(-errno, "cannot write " + unit.archive + ": " + std::strerror(errno));
+        result = errno_failure("cannot write " + unit.archive, errno);
     }
     return result;
 }
@@ -85,8 +82,7 @@ StepResult stage_package(const PackRequest &request, const std::string &staging)
 StepResult build_package(const PackRequest &request) {
     StagingDir staging;
     if (staging.error() != 0) {
-        return step_failed(-staging.error(), std::string("cannot make a staging directory: ") +
-                                                 std::strerror(staging.error()));
+        return errno_failure("cannot make a staging directory", staging.error());
     }
     StepResult result = stage_package(request, staging.path());
     OutputFile output(request.output);

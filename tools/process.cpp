@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace lkpctl {
 namespace {
@@ -31,7 +30,7 @@ StepResult wait_for(pid_t child, const std::string &program) {
         waited = waitpid(child, &status, 0);
     } while (waited < 0 && errno == EINTR);
     if (waited < 0) {
-        return step_failed(-errno, "cannot wait for " + program + ": " + std::strerror(errno));
+        return errno_failure("cannot wait for " + program, errno);
     }
     if (WIFSIGNALED(status)) {
         return step_failed(-EIO,
@@ -57,7 +56,7 @@ StepResult run_program(const std::vector<std::string> &argv, int stdout_fd) {
 
     const pid_t child = fork();
     if (child < 0) {
-        return step_failed(-errno, "cannot start " + argv[0] + ": " + std::strerror(errno));
+        return errno_failure("cannot start " + argv[0], errno);
     }
     if (child == 0) {
         exec_child(pointers.data(), stdout_fd);

@@ -1,7 +1,6 @@
 // Reading the record files line by line with the library's parser.
 #include "record_files.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "frame/result_codes.h"
@@ -9,31 +8,23 @@
 #include "kernel/line_buffer.h"
 #include "kernel/record.h"
 #include "sys/file_access.h"
+#include "sys/owned.h"
 
 namespace lkpctl {
 namespace {
 
-constexpr int STATE_HEAD_LINES = 2;  // the state file's own head, never parsed
-
-// A kernel file opened for reading with the library's open_file and closed
-// with its close_file.
+// A kernel file opened for reading with the library's open_file, and the
+// buffer of its current line.
 class KernelFile {
 public:
     explicit KernelFile(const char *path) : stream_(tesvar::open_file("r", "%s", path)) {}
-    KernelFile(const KernelFile &) = delete;
-    KernelFile &operator=(const KernelFile &) = delete;
-    ~KernelFile() {
-        if (stream_ != nullptr) {
-            tesvar::close_file(stream_);
-        }
-    }
 
-    explicit operator bool() const { return stream_ != nullptr; }
+    explicit operator bool() const { return static_cast<bool>(stream_); }
     // The next line, newline included, in a buffer parse_record may cut; or nullptr at the end.
-    char *next_line() { return line_.read(stream_) >= 0 ? line_.data() : nullptr; }
+    char *next_line() { return line_.read(stream_.get()) >= 0 ? line_.data() : nullptr; }
 
 private:
-    FILE *stream_;
+    tesvar::Stream stream_;
     tesvar::LineBuffer line_;
 };
 
@@ -64,7 +55,7 @@ int32_t read_state_words(size_t record_count, std::map<std::string, std::string>
     if (!file) {
         return tesvar::LKP_OPEN_FAILED;
     }
-    for (int head = 0; head < STATE_HEAD_LINES; ++head) {
+    for (int head = 0; head < tesvar::STATE_HEAD_LINES; ++head) {
         if (file.next_line() == nullptr) {
             return tesvar::LKP_INVALID_ARGUMENT;
         }

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -15,10 +14,6 @@ namespace {
 
 constexpr mode_t DIR_MODE = 0755;
 constexpr mode_t FILE_MODE = 0644;
-
-StepResult errno_failure(const std::string &what, int error) {
-    return step_failed(-error, what + ": " + std::strerror(error));
-}
 
 }  // namespace
 

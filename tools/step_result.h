@@ -4,6 +4,7 @@
 #define LKPCTL_STEP_RESULT_H
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -18,6 +19,11 @@ struct StepResult {
 
 inline StepResult step_failed(int32_t code, std::string detail) {
     return StepResult{code, std::move(detail)};
+}
+
+// A system call's failure: the negated errno, and "what: <errno text>".
+inline StepResult errno_failure(const std::string &what, int error) {
+    return step_failed(-error, what + ": " + std::strerror(error));
 }
 
 }  // namespace lkpctl

@@ -19,8 +19,6 @@ namespace tesvar {
 
 namespace {
 
-constexpr int STATE_HEAD_LINES = 2;
-
 void log_mismatch() {
     lkp_log(LKP_ERR, "The record is different between %s and %s.", CONTROL_FILE, STATE_FILE);
 }

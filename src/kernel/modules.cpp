@@ -17,6 +17,7 @@
 #include "kernel/kernel_paths.h"
 #include "sys/file_access.h"
 #include "sys/owned.h"
+#include "sys/text_buffer.h"
 #include "tesvar.h"
 
 namespace tesvar {
@@ -54,9 +55,9 @@ int load_tesvar_kcore() {
         return 0;
     }
     char path[PATH_BUFFER_SIZE];
-    int length = snprintf_s(path, sizeof(path), sizeof(path) - 1, MANAGER_MODULE_FORMAT,
-                            identity.release, MANAGER_MODULE_FILE);
-    if (length < 1 || length > PATH_BUFFER_SIZE - 1) {
+    const int length = snprintf_s(path, sizeof(path), sizeof(path) - 1, MANAGER_MODULE_FORMAT,
+                                  identity.release, MANAGER_MODULE_FILE);
+    if (!is_whole_text(length, PATH_BUFFER_SIZE)) {
         lkp_log(LKP_ERR, "load_tesvar_kcore: Faield to snprintf.");
         return 0;
     }

@@ -5,6 +5,7 @@
 
 #include "frame/bounded.h"
 #include "sys/owned.h"
+#include "sys/text_buffer.h"
 
 namespace tesvar {
 
@@ -30,8 +31,8 @@ patch_node *create_patch_node(const char *patch_name) {
         return nullptr;
     }
     // An empty or over-long name is refused: the print reports 0 or -1.
-    int written = snprintf_s(node->patch_name, NAME_SIZE, NAME_SIZE - 1, "%s", patch_name);
-    if (written < 1 || written > NAME_SIZE - 1) {
+    const int written = snprintf_s(node->patch_name, NAME_SIZE, NAME_SIZE - 1, "%s", patch_name);
+    if (!is_whole_text(written, NAME_SIZE)) {
         return nullptr;
     }
     return node.release();

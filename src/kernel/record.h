@@ -13,6 +13,8 @@ constexpr int STATE_SIZE = 9;  // state words: at most 8 characters
 constexpr int RECORD_CONTROL = 0;  // comma-separated control-file line
 constexpr int RECORD_STATE = 1;    // TAB-separated state-file line
 
+constexpr int STATE_HEAD_LINES = 2;  // the state file's head, before its record lines; never parsed
+
 struct patch_record {
     int32_t num;
     char patch_name[NAME_SIZE];

@@ -19,22 +19,18 @@ namespace tesvar {
 namespace {
 
 constexpr int MODE_ACTIVATE = 1;
+constexpr int MODE_DEACTIVATE = 0;
 
 // True (after saying so) when the package's last patch is already switched
 // the way mode asks.
 bool is_already_switched(const char *state, int mode) {
-    if (mode == MODE_ACTIVATE) {
-        if (std::strncmp(state, STATE_ENABLED, STATE_SIZE) == 0) {
-            lkp_log(LKP_INFO, "The pkg has already been activated before.");
-            return true;
-        }
+    const bool activate = mode == MODE_ACTIVATE;
+    if (std::strncmp(state, activate ? STATE_ENABLED : STATE_DISABLED, STATE_SIZE) != 0) {
         return false;
     }
-    if (std::strncmp(state, STATE_DISABLED, STATE_SIZE) == 0) {
-        lkp_log(LKP_INFO, "The pkg has already been disactivated before.");
-        return true;
-    }
-    return false;
+    lkp_log(LKP_INFO, activate ? "The pkg has already been activated before."
+                               : "The pkg has already been disactivated before.");
+    return true;
 }
 
 // Writes every patch's switch; stops at the first failure, undoing nothing.
@@ -81,7 +77,7 @@ extern "C" TESVAR_API int32_t navo_lkp_activate(const char *pkg_name) {
 }
 
 extern "C" TESVAR_API int32_t navo_lkp_deactivate(const char *pkg_name) {
-    int rc = tesvar::lkp_enable(pkg_name, 0);
+    int rc = tesvar::lkp_enable(pkg_name, tesvar::MODE_DEACTIVATE);
     if (rc == tesvar::LKP_OK) {
         tesvar::lkp_log(tesvar::LKP_INFO, "LKP-DEACTIVATE:Success to deactivate.");
     } else {

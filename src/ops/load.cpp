@@ -68,6 +68,7 @@ int check_not_loaded(const char *pkg_name) {
 // Extracts the package, checks it and installs its units. Everything it made
 // (path copy, extraction directory, unit list) is released before it returns.
 int extract_and_install(const char *pkg_path, const char *pkg_name) {
+    // tar is given a private copy of the caller's path.
     HeapText path_copy(strdup(pkg_path));
     if (!path_copy) {
         lkp_log(LKP_ERR, "Failed to strdup.");

@@ -15,6 +15,7 @@
 #include "sys/file_access.h"
 #include "sys/names.h"
 #include "sys/owned.h"
+#include "sys/text_buffer.h"
 #include "tesvar.h"
 
 namespace tesvar {
@@ -25,8 +26,7 @@ constexpr int UNIT_COUNT_LINE = TESVAR_HEAD_INFO_SIZE - 1;
 constexpr ssize_t MAX_LINE_LENGTH = PATH_BUFFER_SIZE - 1;  // line feed included
 
 bool is_skipped_entry(const char *name) {
-    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 ||
-           std::strcmp(name, MANIFEST_NAME) == 0;
+    return is_dot_entry(name) || std::strcmp(name, MANIFEST_NAME) == 0;
 }
 
 // Counts the unit archives of the package directory; every entry other than
@@ -72,8 +72,9 @@ bool read_unit(FILE *manifest, const char *pkg_dir, LineBuffer *line, char *path
     if (std::strchr(name, '/') != nullptr) {
         return false;
     }
-    int joined = snprintf_s(path, PATH_BUFFER_SIZE, PATH_BUFFER_SIZE - 1, "%s/%s", pkg_dir, name);
-    if (joined < 1 || joined > PATH_BUFFER_SIZE - 1 || is_file_existent(path) != 1) {
+    const int joined =
+        snprintf_s(path, PATH_BUFFER_SIZE, PATH_BUFFER_SIZE - 1, "%s/%s", pkg_dir, name);
+    if (!is_whole_text(joined, PATH_BUFFER_SIZE) || is_file_existent(path) != 1) {
         return false;
     }
     patch_node *node = create_patch_node(name);
@@ -100,7 +101,7 @@ bool has_repeated_name(list_head *units) {
 // The unit list: exactly `count` lines, then the end of the file.
 bool read_unit_list(FILE *manifest, const char *pkg_dir, int32_t count, list_head *units) {
     LineBuffer line(LINE_BUFFER_SIZE);
-    HeapText path(static_cast<char *>(std::malloc(PATH_BUFFER_SIZE)));
+    HeapText path = new_text_buffer();
     if (!line.allocated() || !path) {
         return false;
     }

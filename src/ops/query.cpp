@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 
 #include "frame/bounded.h"
 #include "frame/log.h"
@@ -15,6 +14,7 @@
 #include "kernel/record.h"
 #include "sys/file_access.h"
 #include "sys/owned.h"
+#include "sys/text_buffer.h"
 #include "tesvar.h"
 
 namespace tesvar {
@@ -28,9 +28,9 @@ constexpr int32_t QUERY_NOT_FOUND = -ENODEV;
 // True when the record's patch has a livepatch directory for ko_name. -260
 // in *rc when that directory's path does not fit.
 bool patch_covers(const patch_record &record, const char *ko_name, char *path, int *rc) {
-    int length = snprintf_s(path, PATH_BUFFER_SIZE, PATH_BUFFER_SIZE - 1, "%s/%s/%s/",
-                            LIVEPATCH_DIR, record.patch_name, ko_name);
-    if (length < 1 || length > PATH_BUFFER_SIZE - 1) {
+    const int length = snprintf_s(path, PATH_BUFFER_SIZE, PATH_BUFFER_SIZE - 1, "%s/%s/%s/",
+                                  LIVEPATCH_DIR, record.patch_name, ko_name);
+    if (!is_whole_text(length, PATH_BUFFER_SIZE)) {
         lkp_log(LKP_ERR, "fail for snprintf_s\n");
         *rc = LKP_SNPRINTF_FAILED;
         return false;
@@ -43,7 +43,7 @@ bool patch_covers(const patch_record &record, const char *ko_name, char *path, i
 // leaves its package in best (63 characters and a NUL). Any failure ends
 // the scan.
 int search_for_last_one(FILE *control, const char *ko_name, char *best) {
-    HeapText path(static_cast<char *>(std::calloc(PATH_BUFFER_SIZE, 1)));
+    HeapText path = new_text_buffer();
     if (!path) {
         lkp_log(LKP_ERR, "fail: no enough mem for %s\n", "search_for_last_one");
         return QUERY_NO_MEMORY;

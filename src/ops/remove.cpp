@@ -1,11 +1,9 @@
 // Removal of a loaded package: each patch, newest first, leaves the kernel
 // and then the control file.
 #include <cerrno>
-#include <cstring>
 
 #include "frame/log.h"
 #include "frame/result_codes.h"
-#include "kernel/consistency.h"
 #include "kernel/control_file.h"
 #include "kernel/kernel_paths.h"
 #include "kernel/patch_list.h"

@@ -8,9 +8,9 @@
 #include "tesvar.h"
 
 extern "C" TESVAR_API const livepatch_state_entry livepatch_state_info[TESVAR_STATE_INFO_SIZE] = {
-    {2, "disabled"},
-    {5, "enabled"},
-    {0, "unknown"},
+    {2, tesvar::STATE_DISABLED},
+    {5, tesvar::STATE_ENABLED},
+    {0, tesvar::STATE_UNKNOWN},
 };
 
 namespace tesvar {

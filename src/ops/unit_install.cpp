@@ -41,6 +41,14 @@ struct UnitContext {
     list_head *installed;
 };
 
+// Takes a patch's module out of the kernel again; a failure is only logged.
+void remove_module(const char *patch_name) {
+    const int removed = navo_lkp_rmmod(patch_name);
+    if (removed != 0) {
+        lkp_log(LKP_ERR, "Failed lkp rmmod, ret %d.", removed);
+    }
+}
+
 // Inserts the module and registers it; a module that cannot be registered is
 // taken out again at once.
 int insert_and_register(const UnitContext &unit, const char *module_path, const char *patch_name) {
@@ -54,10 +62,7 @@ int insert_and_register(const UnitContext &unit, const char *module_path, const 
         return LKP_INVALID_ARGUMENT;
     }
     if (fs_op(FS_OP_ADD, unit.unit_count, unit.pkg_name, patch_name) != LKP_OK) {
-        int removed = navo_lkp_rmmod(patch_name);
-        if (removed != 0) {
-            lkp_log(LKP_ERR, "Failed lkp rmmod, ret %d.", removed);
-        }
+        remove_module(patch_name);
         lkp_log(LKP_ERR, "Failed to write to %s.", CONTROL_FILE);
         return LKP_INVALID_ARGUMENT;
     }
@@ -94,10 +99,7 @@ void roll_back(const UnitContext &unit) {
     list_head *head = unit.installed;
     for (list_head *pos = head->prev; pos != head; pos = pos->prev) {
         const char *patch_name = node_of(pos)->patch_name;
-        int removed = navo_lkp_rmmod(patch_name);
-        if (removed != 0) {
-            lkp_log(LKP_ERR, "Failed lkp rmmod, ret %d.", removed);
-        }
+        remove_module(patch_name);
         if (fs_op(FS_OP_RM, unit.unit_count, unit.pkg_name, patch_name) != LKP_OK) {
             lkp_log(LKP_ERR, "Failed rm op, pkg %s, patch %s.", unit.pkg_name, patch_name);
         }

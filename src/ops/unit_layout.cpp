@@ -12,14 +12,15 @@
 #include "sys/archive.h"
 #include "sys/file_access.h"
 #include "sys/names.h"
+#include "sys/text_buffer.h"
 
 namespace tesvar {
 namespace {
 
 constexpr const char *MODULE_SUFFIX = ".ko";
 
-// The patch name is the module's file name cut at its last ".", which must
-// begin exactly ".ko". -257 after logging otherwise.
+// The patch name is the module's file name cut at its last "."; what is cut
+// off must be exactly ".ko". -257 otherwise.
 int patch_name_of(const char *module_path, char (&patch_name)[NAME_SIZE]) {
     HeapText file_name(get_file_name(module_path));
     if (!file_name) {
@@ -33,11 +34,11 @@ int patch_name_of(const char *module_path, char (&patch_name)[NAME_SIZE]) {
     }
     *dot = '\0';
     // A name the control file cannot carry fails like an empty or over-long one: silently.
-    if (!is_record_safe(file_name.get()) ||
-        snprintf_s(patch_name, NAME_SIZE, NAME_SIZE - 1, "%s", file_name.get()) < 1) {
+    if (!is_record_safe(file_name.get())) {
         return LKP_INVALID_ARGUMENT;
     }
-    return LKP_OK;
+    const int written = snprintf_s(patch_name, NAME_SIZE, NAME_SIZE - 1, "%s", file_name.get());
+    return is_whole_text(written, NAME_SIZE) ? LKP_OK : LKP_INVALID_ARGUMENT;
 }
 
 }  // namespace
@@ -45,9 +46,9 @@ int patch_name_of(const char *module_path, char (&patch_name)[NAME_SIZE]) {
 int locate_unit_module(const char *pkg_dir, const char *unit_archive, const char *unit_tmp_dir,
                        HeapText *module_path, char (&patch_name)[NAME_SIZE]) {
     char archive_path[PATH_BUFFER_SIZE] = {};
-    int written = snprintf_s(archive_path, sizeof(archive_path), sizeof(archive_path) - 1, "%s/%s",
-                             pkg_dir, unit_archive);
-    if (written < 1) {
+    const int written = snprintf_s(archive_path, sizeof(archive_path), sizeof(archive_path) - 1,
+                                   "%s/%s", pkg_dir, unit_archive);
+    if (!is_whole_text(written, PATH_BUFFER_SIZE)) {
         lkp_log(LKP_ERR, "Failed to snprintf for patch_name.");
         return LKP_INVALID_ARGUMENT;
     }

@@ -11,7 +11,7 @@ namespace tesvar {
 // Extracts pkg_dir/unit_archive into unit_tmp_dir and finds its module file.
 // On success returns 0 with the module's path in module_path and the patch
 // name (1 to 63 characters the control file can carry) in patch_name.
-// Otherwise returns -257 after logging what is wrong, as unit installation does.
+// Otherwise returns -257, with the log lines unit installation gives.
 int locate_unit_module(const char *pkg_dir, const char *unit_archive, const char *unit_tmp_dir,
                        HeapText *module_path, char (&patch_name)[NAME_SIZE]);
 

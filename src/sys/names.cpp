@@ -13,15 +13,13 @@
 #include "sys/text_buffer.h"
 
 namespace tesvar {
-namespace {
 
 bool is_dot_entry(const char *name) {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
-}  // namespace
-
 char *get_file_name(const char *path) {
+    // The name is searched in a copy, never in the caller's text.
     const HeapText copy(strdup(path));
     if (!copy) {
         lkp_log(LKP_ERR, "get_file_name: Failed to strdup.");

@@ -7,6 +7,9 @@ namespace tesvar {
 // Heap copy (1024-byte buffer) of the text after the last '/', or NULL.
 char *get_file_name(const char *path);
 
+// True for the entries "." and "..".
+bool is_dot_entry(const char *name);
+
 // 0 if name is longer than postfix and ends with it; -257 for NULL, -258 otherwise.
 int check_file_postfix(const char *name, const char *postfix);
 
