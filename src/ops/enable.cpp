@@ -64,24 +64,31 @@ int lkp_enable(const char *pkg_name, int mode) {
     return switch_patches(patches.head(), mode);
 }
 
-}  // namespace tesvar
+namespace {
 
-extern "C" TESVAR_API int32_t navo_lkp_activate(const char *pkg_name) {
-    int rc = tesvar::lkp_enable(pkg_name, tesvar::MODE_ACTIVATE);
-    if (rc == tesvar::LKP_OK) {
-        tesvar::lkp_log(tesvar::LKP_INFO, "LKP-ACTIVATE:Success to activate.");
+// Runs lkp_enable and closes with the operation's own success or failure line.
+int switch_and_report(const char *pkg_name, int mode, const char *success, const char *failure) {
+    const int rc = lkp_enable(pkg_name, mode);
+    if (rc == LKP_OK) {
+        lkp_log(LKP_INFO, "%s", success);
     } else {
-        tesvar::lkp_log(tesvar::LKP_ERR, "LKP-ACTIVATE:Failed to activate.");
+        lkp_log(LKP_ERR, "%s", failure);
     }
     return rc;
 }
 
+}  // namespace
+
+}  // namespace tesvar
+
+extern "C" TESVAR_API int32_t navo_lkp_activate(const char *pkg_name) {
+    return tesvar::switch_and_report(pkg_name, tesvar::MODE_ACTIVATE,
+                                     "LKP-ACTIVATE:Success to activate.",
+                                     "LKP-ACTIVATE:Failed to activate.");
+}
+
 extern "C" TESVAR_API int32_t navo_lkp_deactivate(const char *pkg_name) {
-    int rc = tesvar::lkp_enable(pkg_name, tesvar::MODE_DEACTIVATE);
-    if (rc == tesvar::LKP_OK) {
-        tesvar::lkp_log(tesvar::LKP_INFO, "LKP-DEACTIVATE:Success to deactivate.");
-    } else {
-        tesvar::lkp_log(tesvar::LKP_ERR, "LKP-DEACTIVATE:Failed to deactivate.");
-    }
-    return rc;
+    return tesvar::switch_and_report(pkg_name, tesvar::MODE_DEACTIVATE,
+                                     "LKP-DEACTIVATE:Success to deactivate.",
+                                     "LKP-DEACTIVATE:Failed to deactivate.");
 }
