@@ -204,8 +204,37 @@ char type_flag(TarMember::Kind kind) {
     return '0';
 }
 
-// One ustar header (and the data blocks of a file).
+std::string raw_header(const TarMember &member);
+
+// A GNU long-name header carrying a name or link target over 100 bytes.
+std::string long_text(char type, const std::string &text) {
+    TarMember carrier = TarMember::file("././@LongLink", text + '\0');
+    std::string block = raw_header(carrier);
+    block[156] = type;
+    // The checksum covers the type flag: computed again.
+    block.replace(148, 8, std::string(8, ' '));
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < kBlock; ++i) {
+        sum += static_cast<unsigned char>(block[i]);
+    }
+    block.replace(148, 8, octal(sum, 6) + std::string("\0 ", 2));
+    return block;
+}
+
+// One member: long-name headers when needed, its header and a file's data.
 std::string raw_member(const TarMember &member) {
+    std::string prefix;
+    if (member.link.size() > 100) {
+        prefix += long_text('K', member.link);
+    }
+    if (member.name.size() > 100) {
+        prefix += long_text('L', member.name);
+    }
+    return prefix + raw_header(member);
+}
+
+// One ustar header (and the data blocks of a file).
+std::string raw_header(const TarMember &member) {
     std::string header(kBlock, '\0');
     const bool is_file = member.kind == TarMember::Kind::File;
     const std::size_t size = is_file ? member.bytes.size() : 0;

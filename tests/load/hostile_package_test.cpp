@@ -64,6 +64,9 @@ public:
             lkpsim::ModuleSpec module;
             module.name = "fix_2";
             EXPECT_TRUE(lkpsim::write_module_file(dir + "/fix_2/fix_2.ko", module));
+            for (const char *file : {"/hotfix_01/content", "/hotfix_01/fix_2.tar.gz"}) {
+                EXPECT_EQ(access((dir + file).c_str(), R_OK), 0) << file;
+            }
         }
         return dir;
     }
