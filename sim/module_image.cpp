@@ -104,6 +104,9 @@ std::vector<unsigned char> modinfo_bytes(const ModuleSpec &spec) {
     if (spec.livepatch) {
         append_text(&out, "livepatch=Y");
     }
+    if (!spec.vermagic.empty()) {
+        append_text(&out, "vermagic=" + spec.vermagic);
+    }
     for (const std::string &target : spec.targets) {
         append_text(&out, "lkp_target=" + target);
     }

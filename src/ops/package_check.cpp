@@ -140,6 +140,21 @@ bool read_unit_list(FILE *manifest, const char *pkg_dir, int32_t count, list_hea
     return line.read(manifest) == -1 && !has_repeated_name(units);
 }
 
+}  // namespace
+
+int read_manifest(FILE *manifest, const char *pkg_dir, int32_t found, list_head *units) {
+    if (check_content_head(manifest, found) != 0) {
+        return LKP_INVALID_ARGUMENT;
+    }
+    if (!read_unit_list(manifest, pkg_dir, found, units)) {
+        lkp_log(LKP_ERR, "check_pkg_available: Failed to get the patch tar.");
+        return LKP_INVALID_ARGUMENT;
+    }
+    return LKP_OK;
+}
+
+namespace {
+
 int check_manifest(const char *pkg_dir, int32_t found, list_head *units) {
     // A manifest that is a link or a special file is as absent as a missing one.
     char path[PATH_BUFFER_SIZE] = {};
@@ -150,14 +165,10 @@ int check_manifest(const char *pkg_dir, int32_t found, list_head *units) {
         return LKP_INVALID_ARGUMENT;
     }
     Stream manifest(open_file("r", "%s/%s", pkg_dir, MANIFEST_NAME));
-    if (!manifest || check_content_head(manifest.get(), found) != 0) {
+    if (!manifest) {
         return LKP_INVALID_ARGUMENT;
     }
-    if (!read_unit_list(manifest.get(), pkg_dir, found, units)) {
-        lkp_log(LKP_ERR, "check_pkg_available: Failed to get the patch tar.");
-        return LKP_INVALID_ARGUMENT;
-    }
-    return LKP_OK;
+    return read_manifest(manifest.get(), pkg_dir, found, units);
 }
 
 int check_pkg_dir(const char *pkg_dir, list_head *units, int32_t *unit_count) {
