@@ -20,7 +20,7 @@ const char kUsage[] =
     "      Runs PROGRAM in a private namespace with the simulated kernel side, then\n"
     "      prints the system log lines it produced (\"syslog: TEXT\") to stderr or FILE.\n"
     "      The exit status is PROGRAM's. Default manager state: insertable.\n"
-    "  lkpsim mkmod -o FILE --name NAME [--target MODULE]... [--32|--64] [--big-endian]\n"
+    "  lkpsim mkmod -o FILE --name NAME [--target MODULE]... [--vermagic TEXT] [--32|--64] [--big-endian]\n"
     "               [--name-in-this-module] [--no-livepatch]\n"
     "      Writes a module image (default: 64-bit little endian, target vmlinux).\n"
     "  lkpsim --help\n";
@@ -143,6 +143,8 @@ bool parse_valued(const std::string &option, const char *value, MkmodOptions *op
         options->output = value;
     } else if (option == "--name") {
         options->spec.name = value;
+    } else if (option == "--vermagic") {
+        options->spec.vermagic = value;
     } else if (option == "--target") {
         if (!options->targets_given) {
             options->spec.targets.clear();

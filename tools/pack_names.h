@@ -32,7 +32,7 @@ std::string module_name_problem(const std::string &module_file_name);
 
 // A note when the kernel will know the module by another name than the
 // patch name ('-' becomes '_' in module names); else empty.
-std::string patch_name_warning(const std::string &patch_name);
+
 
 }  // namespace lkpctl
 
