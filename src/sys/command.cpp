@@ -10,8 +10,8 @@
 //
 // So the program runs as a grandchild: the library clones a private waiter
 // (exit signal 0, never calls execve) with its own signal dispositions, all
-// default; the waiter starts the program and waits for it, and ends with an
-// exit code that says how the program ended. Only the library waits for the
+// default; the waiter starts the program and waits for it, and reports how
+// the program ended through a close-on-exec pipe (and its exit code). Only the library waits for the
 // waiter, by its pid with __WALL. Both clones share the caller's memory
 // (CLONE_VM|CLONE_VFORK) instead of copying it, and the calling thread is
 // suspended until the waiter has ended, so nothing else runs on that memory
@@ -28,6 +28,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+
+#include "sys/owned.h"
 
 namespace tesvar {
 namespace {
@@ -47,6 +49,7 @@ struct ChildPlan {
     const CommandLimits *limits;
     const sigset_t *caller_mask;
     char *program_stack_top;
+    int report_fd;  // the waiter writes its code here too
 };
 
 // The program's process, on its own stack and still sharing the caller's
@@ -88,6 +91,15 @@ void default_dispositions() {
     }
 }
 
+// Ends the waiter with its code, written to the report pipe first: a tool
+// that runs the process under its own control (valgrind does, as a fork)
+// may replace the exit code, never the report.
+[[noreturn]] void end_waiter(const ChildPlan &plan, unsigned char code) {
+    while (write(plan.report_fd, &code, 1) < 0 && errno == EINTR) {
+    }
+    _exit(code);
+}
+
 // The private waiter (see the head of the file). All signals stay blocked.
 __attribute__((no_sanitize("address"))) int waiter_main(void *argument) {
     auto *plan = static_cast<ChildPlan *>(argument);
@@ -96,16 +108,16 @@ __attribute__((no_sanitize("address"))) int waiter_main(void *argument) {
         clone(program_main, plan->program_stack_top, CLONE_VM | CLONE_VFORK | SIGCHLD, plan);
     if (program < 0) {
         const int error = errno;
-        _exit(WAITER_ERRNO_BASE + (error < 255 - WAITER_ERRNO_BASE ? error : 0));
+        end_waiter(*plan, WAITER_ERRNO_BASE + (error < 255 - WAITER_ERRNO_BASE ? error : 0));
     }
     int status = 0;
     while (waitpid(program, &status, 0) != program) {
         if (errno != EINTR) {
-            _exit(WAITER_PROGRAM_FAILED);
+            end_waiter(*plan, WAITER_PROGRAM_FAILED);
         }
     }
-    _exit(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? WAITER_PROGRAM_OK
-                                                        : WAITER_PROGRAM_FAILED);
+    end_waiter(*plan, WIFEXITED(status) && WEXITSTATUS(status) == 0 ? WAITER_PROGRAM_OK
+                                                                    : WAITER_PROGRAM_FAILED);
 }
 
 // Waits for this child only, through interruptions: 0 with its status, or errno.
@@ -121,12 +133,23 @@ int wait_for(pid_t child, int *status) {
     }
 }
 
-// What the waiter's end says of the program.
-int program_result(int waiter_status) {
-    if (!WIFEXITED(waiter_status)) {
-        return COMMAND_FAILED;
+// The waiter's report: its code, or none when it ended without one. The
+// write end is closed here first, so the read cannot wait.
+bool read_report(Fd *report_read, Fd *report_write, unsigned char *code) {
+    report_write->close();
+    for (;;) {
+        const ssize_t got = read(report_read->get(), code, 1);
+        if (got == 1) {
+            return true;
+        }
+        if (got == 0 || errno != EINTR) {
+            return false;
+        }
     }
-    const int code = WEXITSTATUS(waiter_status);
+}
+
+// What the waiter's code says of the program.
+int program_result(unsigned char code) {
     if (code == WAITER_PROGRAM_OK) {
         return 0;
     }
@@ -136,6 +159,12 @@ int program_result(int waiter_status) {
 }  // namespace
 
 int run_command(const char *program, char *const argv[], const CommandLimits &limits) {
+    int report[2] = {-1, -1};
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        return errno;
+    }
+    Fd report_read(report[0]);
+    Fd report_write(report[1]);
     // One block: the waiter's stack, then the program's.
     char *stacks = static_cast<char *>(std::malloc(2 * STACK_SIZE));
     if (stacks == nullptr) {
@@ -147,7 +176,7 @@ int run_command(const char *program, char *const argv[], const CommandLimits &li
     sigset_t caller_mask{};
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &caller_mask);
-    ChildPlan plan{program, argv, &limits, &caller_mask, stacks + 2 * STACK_SIZE};
+    ChildPlan plan{program, argv, &limits, &caller_mask, stacks + 2 * STACK_SIZE, report[1]};
     // Exit signal 0: no SIGCHLD to the caller, never reaped but by us.
     const pid_t waiter = clone(waiter_main, stacks + STACK_SIZE, CLONE_VM | CLONE_VFORK, &plan);
     const int clone_error = errno;
@@ -156,9 +185,14 @@ int run_command(const char *program, char *const argv[], const CommandLimits &li
     if (waiter < 0) {
         return clone_error;
     }
+    unsigned char code = 0;
+    const bool reported = read_report(&report_read, &report_write, &code);
     int status = 0;
     const int rc = wait_for(waiter, &status);
-    return rc != 0 ? rc : program_result(status);
+    if (rc != 0) {
+        return rc;
+    }
+    return reported ? program_result(code) : COMMAND_FAILED;
 }
 
 int lkp_system_sec(const char *program, char *const argv[]) {

@@ -147,8 +147,8 @@ private:
     struct sigaction saved_ {};
 };
 
-// The child signals the test process 20 times, without SA_RESTART; every
-// interrupted wait is repeated, and the exit status is still read.
+// The child signals the test process 20 times, without SA_RESTART, then
+// fails: the call still waits for it and reads its status.
 TEST_F(CommandTest, InterruptedWaitIsRepeatedUntilTheChildEnds) {
     struct sigaction action {};
     action.sa_sigaction = note_sender;
@@ -158,8 +158,10 @@ TEST_F(CommandTest, InterruptedWaitIsRepeatedUntilTheChildEnds) {
     const char *script =
         "i=0; while [ $i -lt 20 ] && kill -USR1 $1; do i=$((i+1)); /bin/sleep 0.01; done; exit 3";
     EXPECT_EQ(shell(script, {std::to_string(getpid())}), tesvar::COMMAND_FAILED);
+    // Signals of one kind that arrive while the calling thread blocks them
+    // may be merged: at least one was handled.
     EXPECT_GT(g_signal_sender, 0);
-    EXPECT_EQ(g_signals, 20);
+    EXPECT_GT(g_signals, 0);
 }
 
 // Daemons often ignore SIGCHLD, so the kernel would reap their children:
