@@ -20,7 +20,8 @@ const char kUsage[] =
     "      Runs PROGRAM in a private namespace with the simulated kernel side, then\n"
     "      prints the system log lines it produced (\"syslog: TEXT\") to stderr or FILE.\n"
     "      The exit status is PROGRAM's. Default manager state: insertable.\n"
-    "  lkpsim mkmod -o FILE --name NAME [--target MODULE]... [--vermagic TEXT] [--32|--64] [--big-endian]\n"
+    "  lkpsim mkmod -o FILE --name NAME [--target MODULE]... [--vermagic TEXT] [--32|--64] "
+    "[--big-endian]\n"
     "               [--name-in-this-module] [--no-livepatch]\n"
     "      Writes a module image (default: 64-bit little endian, target vmlinux).\n"
     "  lkpsim --help\n";

@@ -194,12 +194,18 @@ std::string octal(unsigned long long value, std::size_t digits) {
 
 char type_flag(TarMember::Kind kind) {
     switch (kind) {
-    case TarMember::Kind::HardLink: return '1';
-    case TarMember::Kind::Symlink: return '2';
-    case TarMember::Kind::CharDevice: return '3';
-    case TarMember::Kind::Directory: return '5';
-    case TarMember::Kind::Fifo: return '6';
-    case TarMember::Kind::File: break;
+        case TarMember::Kind::HardLink:
+            return '1';
+        case TarMember::Kind::Symlink:
+            return '2';
+        case TarMember::Kind::CharDevice:
+            return '3';
+        case TarMember::Kind::Directory:
+            return '5';
+        case TarMember::Kind::Fifo:
+            return '6';
+        case TarMember::Kind::File:
+            break;
     }
     return '0';
 }

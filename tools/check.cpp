@@ -12,8 +12,8 @@
 #include "frame/result_codes.h"
 #include "json.h"
 #include "kernel/patch_list.h"
-#include "module_findings.h"
 #include "kernel/record.h"
+#include "module_findings.h"
 #include "ops/package_check.h"
 #include "ops/unit_layout.h"
 #include "pack_names.h"
@@ -83,14 +83,15 @@ Findings diagnose_unit(const std::string &unit_dir, const std::string &archive) 
         if (stem.empty() || !walk->is_regular_file(error_code) || walk->is_symlink(error_code)) {
             continue;
         }
-        const std::string entry =
-            "unit " + archive + " module " + fs::path(walk->path()).lexically_relative(unit_dir).string();
+        const std::string entry = "unit " + archive + " module " +
+                                  fs::path(walk->path()).lexically_relative(unit_dir).string();
         const std::string cut = cut_name_problem(stem, entry);
         if (!cut.empty()) {
             findings.push_back(Finding{false, cut});
             continue;
         }
-        for (const Finding &finding : module_findings(walk->path(), entry, kernel_name_of(stem), "")) {
+        for (const Finding &finding :
+             module_findings(walk->path(), entry, kernel_name_of(stem), "")) {
             if (finding.text.find(": declares module name") != std::string::npos) {
                 findings.push_back(finding);
             }
@@ -181,10 +182,10 @@ CheckReport check_package(const std::string &path, const std::string &hint,
     if (!extract_dir) {
         report.fail(INVALID, "cannot make a temporary directory");
     } else if (tesvar::decompress_tar_gz(path.c_str(), extract_dir.path()) != 0) {
-        report.fail(INVALID, "package: /bin/tar cannot extract it (not a gzip tar archive, "
-                             "truncated, a member outside the archive, or a file over " +
-                                 std::to_string(tesvar::MAX_EXTRACTED_FILE_SIZE / (1024 * 1024)) +
-                                 " MiB)");
+        report.fail(INVALID,
+                    "package: /bin/tar cannot extract it (not a gzip tar archive, "
+                    "truncated, a member outside the archive, or a file over " +
+                        std::to_string(tesvar::MAX_EXTRACTED_FILE_SIZE / (1024 * 1024)) + " MiB)");
     } else {
         report.add(special_entries(extract_dir.path(), ""));
         check_extracted(extract_dir.path(), &report);

@@ -28,12 +28,18 @@ Finding error(const std::string &text) {
 std::string kind_of(std::filesystem::file_type type) {
     using std::filesystem::file_type;
     switch (type) {
-    case file_type::symlink: return "a symbolic link";
-    case file_type::fifo: return "a FIFO";
-    case file_type::block: return "a block device";
-    case file_type::character: return "a character device";
-    case file_type::socket: return "a socket";
-    default: return "not a directory or a regular file";
+        case file_type::symlink:
+            return "a symbolic link";
+        case file_type::fifo:
+            return "a FIFO";
+        case file_type::block:
+            return "a block device";
+        case file_type::character:
+            return "a character device";
+        case file_type::socket:
+            return "a socket";
+        default:
+            return "not a directory or a regular file";
     }
 }
 
@@ -53,8 +59,9 @@ std::string cut_name_problem(const std::string &stem, const std::string &entry) 
     if (!cut) {
         return "";
     }
-    return entry + ": the patch name must not contain '.' or a control character (module "
-                   "tools cut module names at the first '.')";
+    return entry +
+           ": the patch name must not contain '.' or a control character (module "
+           "tools cut module names at the first '.')";
 }
 
 Findings module_findings(const std::string &path, const std::string &entry,

@@ -11,11 +11,10 @@
 // So the program runs as a grandchild: the library clones a private waiter
 // (exit signal 0, never calls execve) with its own signal dispositions, all
 // default; the waiter starts the program and waits for it, and reports how
-// the program ended through a close-on-exec pipe (and its exit code). Only the library waits for the
-// waiter, by its pid with __WALL. Both clones share the caller's memory
-// (CLONE_VM|CLONE_VFORK) instead of copying it, and the calling thread is
-// suspended until the waiter has ended, so nothing else runs on that memory
-// meanwhile.
+// the program ended through a close-on-exec pipe (and its exit code). Only the library waits for
+// the waiter, by its pid with __WALL. Both clones share the caller's memory (CLONE_VM|CLONE_VFORK)
+// instead of copying it, and the calling thread is suspended until the waiter has ended, so nothing
+// else runs on that memory meanwhile.
 #include "sys/command.h"
 
 #include <fcntl.h>

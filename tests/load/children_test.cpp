@@ -136,7 +136,7 @@ TEST_F(Children, LoadWhileSignalsWithoutRestartArrive) {
 // /bin/rm runs and fails (here: it is /bin/false): the modules are in, the
 // load succeeded, and each directory left behind is named once.
 TEST_F(Children, RmThatFailsLeavesTheLoadASuccess) {
-    ASSERT_EQ(mount("/bin/false", "/bin/rm", nullptr, MS_BIND, nullptr), 0);
+    ASSERT_EQ(mount("/bin/false", "/bin/rm", "none", MS_BIND, nullptr), 0);
     const int32_t rc = navo_lkp_load(path_.c_str());
     std::vector<std::string> left;
     for (const lkpsim::LogLine &line : lkpsim::take_log()) {

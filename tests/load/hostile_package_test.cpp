@@ -12,8 +12,8 @@
 #include <functional>
 #include <ostream>
 
-#include "load_support.h"
 #include "lkpsim/module_image.h"
+#include "load_support.h"
 
 namespace loadtest {
 namespace {
@@ -151,8 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"PackageDirRelativeLink",
                     [](Spec s, Fixture f) {
                         s.dir_present = false;
-                        s.members = {TarMember::symlink(
-                            "hotfix_01", f.relative(f.outside() + "/hotfix_01", 2))};
+                        s.members = {TarMember::symlink("hotfix_01",
+                                                        f.relative(f.outside() + "/hotfix_01", 2))};
                     },
                     {},
                     kNoChild},
@@ -184,7 +184,8 @@ INSTANTIATE_TEST_SUITE_P(
                     [](Spec s, Fixture f) {
                         s.units[1].present = false;
                         s.members_in_dir = {TarMember::symlink(
-                            "fix_2.tar.gz", f.relative(f.outside() + "/hotfix_01/fix_2.tar.gz", 3))};
+                            "fix_2.tar.gz",
+                            f.relative(f.outside() + "/hotfix_01/fix_2.tar.gz", 3))};
                     },
                     {},
                     kCountMismatch},
@@ -193,31 +194,27 @@ INSTANTIATE_TEST_SUITE_P(
                         s.units[1].dir_present = false;
                         s.units[1].members = {TarMember::symlink("fix_2", f.outside() + "/fix_2")};
                     },
-                    kRolledBack,
-                    kNoUnitDir},
+                    kRolledBack, kNoUnitDir},
         HostileCase{"UnitDirRelativeLink",
                     [](Spec s, Fixture f) {
                         s.units[1].dir_present = false;
                         s.units[1].members = {
                             TarMember::symlink("fix_2", f.relative(f.outside() + "/fix_2", 2))};
                     },
-                    kRolledBack,
-                    kNoUnitDir},
+                    kRolledBack, kNoUnitDir},
         HostileCase{"ModuleAbsoluteLink",
                     [](Spec s, Fixture f) {
                         module_is(s, TarMember::symlink("fix_2/fix_2.ko",
                                                         f.outside() + "/fix_2/fix_2.ko"));
                     },
-                    kRolledBack,
-                    kNoModule},
+                    kRolledBack, kNoModule},
         HostileCase{"ModuleRelativeLink",
                     [](Spec s, Fixture f) {
-                        module_is(s, TarMember::symlink(
-                                         "fix_2/fix_2.ko",
-                                         f.relative(f.outside() + "/fix_2/fix_2.ko", 3)));
+                        module_is(
+                            s, TarMember::symlink("fix_2/fix_2.ko",
+                                                  f.relative(f.outside() + "/fix_2/fix_2.ko", 3)));
                     },
-                    kRolledBack,
-                    kNoModule},
+                    kRolledBack, kNoModule},
         // ------------------------------------------------ other file kinds
         // tar refuses a hard link to a file the archive does not hold.
         HostileCase{"ModuleHardLinkOutside",
@@ -229,14 +226,10 @@ INSTANTIATE_TEST_SUITE_P(
                     {}},
         HostileCase{"ModuleFifo",
                     [](Spec s, Fixture) { module_is(s, TarMember::fifo("fix_2/fix_2.ko")); },
-                    kRolledBack,
-                    kNoModule},
+                    kRolledBack, kNoModule},
         HostileCase{"ModuleDevice",
-                    [](Spec s, Fixture) {
-                        module_is(s, TarMember::char_device("fix_2/fix_2.ko"));
-                    },
-                    kRolledBack,
-                    kNoModule},
+                    [](Spec s, Fixture) { module_is(s, TarMember::char_device("fix_2/fix_2.ko")); },
+                    kRolledBack, kNoModule},
         HostileCase{"FileInsteadOfPackageDir",
                     [](Spec s, Fixture) {
                         s.dir_present = false;
@@ -246,9 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
                     kFormat},
         // ------------------------------------------------ members outside
         HostileCase{"DotDotMember",
-                    [](Spec s, Fixture) {
-                        s.members = {TarMember::file("../escape", "x")};
-                    },
+                    [](Spec s, Fixture) { s.members = {TarMember::file("../escape", "x")}; },
                     {},
                     {}},
         HostileCase{"DotDotMemberInUnit",
@@ -260,16 +251,12 @@ INSTANTIATE_TEST_SUITE_P(
         // tar drops the leading "/": the member lands inside, as a second
         // top-level entry.
         HostileCase{"AbsoluteMember",
-                    [](Spec s, Fixture) {
-                        s.members = {TarMember::file("/tmp/escape", "x")};
-                    },
+                    [](Spec s, Fixture) { s.members = {TarMember::file("/tmp/escape", "x")}; },
                     {},
                     kNoChild},
         // ------------------------------------------------ damaged archives
-        HostileCase{"TruncatedArchive",
-                    [](Spec s, Fixture f) { s.raw_package = f.truncated(); },
-                    {},
-                    {}},
+        HostileCase{
+            "TruncatedArchive", [](Spec s, Fixture f) { s.raw_package = f.truncated(); }, {}, {}},
         HostileCase{"NotGzip", [](Spec s, Fixture) { s.raw_package = "plain text\n"; }, {}, {}},
         HostileCase{"EmptyFile", [](Spec s, Fixture) { s.raw_package = ""; }, {}, {}},
         HostileCase{"TwoTopLevelEntries",
@@ -279,25 +266,24 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     kNoChild},
         // ------------------------------------------------ sizes
-        HostileCase{"ModuleOverTheSizeLimit",
-                    [](Spec s, Fixture) {
-                        s.units[1].module_file.clear();
-                        s.units[1].extra_in_dir = {{"fix_2.ko", std::string(kFileSizeLimit + 1, '\0')}};
-                    },
-                    kRolledBack,
-                    {}},
-        HostileCase{"ManifestLineOf100MB",
-                    [](Spec s, Fixture) {
-                        s.manifest = "versions: " + std::string(100 << 20, 'v') + "\n";
-                    },
-                    {},
-                    {}},
-        HostileCase{"ManifestLineOf1024Bytes",
-                    [](Spec s, Fixture) {
-                        s.manifest = "versions: " + std::string(1024 - 11, 'v') + "\n";
-                    },
-                    {},
-                    kHeadLine},
+        HostileCase{
+            "ModuleOverTheSizeLimit",
+            [](Spec s, Fixture) {
+                s.units[1].module_file.clear();
+                s.units[1].extra_in_dir = {{"fix_2.ko", std::string(kFileSizeLimit + 1, '\0')}};
+            },
+            kRolledBack,
+            {}},
+        HostileCase{
+            "ManifestLineOf100MB",
+            [](Spec s, Fixture) { s.manifest = "versions: " + std::string(100 << 20, 'v') + "\n"; },
+            {},
+            {}},
+        HostileCase{
+            "ManifestLineOf1024Bytes",
+            [](Spec s, Fixture) { s.manifest = "versions: " + std::string(1024 - 11, 'v') + "\n"; },
+            {},
+            kHeadLine},
         // ------------------------------------------------ names
         HostileCase{"ModuleDeclaresAnotherName",
                     [](Spec s, Fixture) {
@@ -394,9 +380,8 @@ TEST_F(LoadTest, DashedModuleIsAddressedByItsKernelName) {
     ASSERT_EQ(navo_lkp_remove(pkg), 0);
     expect_events({"init fix_1 0", "op add,2,hotfix_01.tar.gz,fix_1", "init fs_fix_2 0",
                    "op add,2,hotfix_01.tar.gz,fs_fix_2", "enable fix_1 1", "enable fs_fix_2 1",
-                   "delete fs_fix_2 0x880 0",
-                   "op rm,2,hotfix_01.tar.gz,fs_fix_2", "delete fix_1 0x880 0",
-                   "op rm,2,hotfix_01.tar.gz,fix_1"},
+                   "delete fs_fix_2 0x880 0", "op rm,2,hotfix_01.tar.gz,fs_fix_2",
+                   "delete fix_1 0x880 0", "op rm,2,hotfix_01.tar.gz,fix_1"},
                   {info("LKP-LOAD:Success to load."), info("LKP-ACTIVATE:Success to activate."),
                    info("LKP-REMOVE:Success to remove the hotfix_01.tar.gz")});
     expect_no_patches();
@@ -441,10 +426,10 @@ TEST_F(LoadTest, RelativePackagePathsAreLocalFiles) {
         EXPECT_EQ(navo_lkp_load(name.c_str()), 0);
         EXPECT_EQ(lkpsim::records(), Lines{"1," + name + ",fix_1"});
         EXPECT_EQ(navo_lkp_remove(name.c_str()), 0);
-        expect_events({"init fix_1 0", "op add,1," + name + ",fix_1", "delete fix_1 0x880 0",
-                       "op rm,1," + name + ",fix_1"},
-                      {info("LKP-LOAD:Success to load."),
-                       info("LKP-REMOVE:Success to remove the " + name)});
+        expect_events(
+            {"init fix_1 0", "op add,1," + name + ",fix_1", "delete fix_1 0x880 0",
+             "op rm,1," + name + ",fix_1"},
+            {info("LKP-LOAD:Success to load."), info("LKP-REMOVE:Success to remove the " + name)});
         std::remove(name.c_str());
     }
     ASSERT_EQ(chdir(cwd), 0);

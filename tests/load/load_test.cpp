@@ -240,8 +240,8 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    kChildDir},
         // tar fails: a failed extraction has no line of its own.
-        LayoutCase{"NotAnArchive", [](Spec s, Fixture) { s.raw_package = "not gzip, not tar\n"; },
-                   {}},
+        LayoutCase{
+            "NotAnArchive", [](Spec s, Fixture) { s.raw_package = "not gzip, not tar\n"; }, {}},
         LayoutCase{"SingleTopLevelFile", [](Spec s, Fixture f) { s.raw_package = f.single_file(); },
                    kFormat},
         LayoutCase{"OnlyContent", [](Spec s, Fixture) { s.units.clear(); }, kFormat},

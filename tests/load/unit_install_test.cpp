@@ -133,9 +133,19 @@ INSTANTIATE_TEST_SUITE_P(
         silent("PatchNameOf64Bytes", std::string(64, 'p') + ".ko"), silent("EmptyPatchName", ".ko"),
         // Names the module tools would cut at a "." or mangle.
         silent("DotInPatchName", "a.b.ko"), silent("DotPatchName", "..ko"),
-        silent("DotsPatchName", "...ko"), silent("ControlCharacterInPatchName", "fix\x01" "2.ko"),
-        silent("UnitSeparatorInPatchName", "fix\x1f" "2.ko"),
-        silent("DeleteInPatchName", "fix\x7f" "2.ko"), silent("EscapeInPatchName", "fix\x1b" "2.ko"),
+        silent("DotsPatchName", "...ko"),
+        silent("ControlCharacterInPatchName",
+               "fix\x01"
+               "2.ko"),
+        silent("UnitSeparatorInPatchName",
+               "fix\x1f"
+               "2.ko"),
+        silent("DeleteInPatchName",
+               "fix\x7f"
+               "2.ko"),
+        silent("EscapeInPatchName",
+               "fix\x1b"
+               "2.ko"),
         // The module declares a name that is not its file's.
         UnitCase{"ModuleDeclaresAnotherName",
                  [](UnitSpec &u) { u.module.name = "other"; },

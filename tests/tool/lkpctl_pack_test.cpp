@@ -318,15 +318,16 @@ TEST_F(LkpctlPackTest, CheckReadsEachModule) {
 // pack refuses what check would refuse in a module, before building anything.
 TEST_F(LkpctlPackTest, PackRefusesModulesCheckWouldRefuse) {
     make_modules({{"fix_a", "ext4"}});
-    ASSERT_EQ(run_tool(LKPSIM_PATH, {"mkmod", "-o", expand("%D/wrong.ko"), "--name", "other"})
-                  .status,
-              0);
+    ASSERT_EQ(
+        run_tool(LKPSIM_PATH, {"mkmod", "-o", expand("%D/wrong.ko"), "--name", "other"}).status, 0);
     std::ofstream(expand("%D/text.ko")) << "not an ELF image\n";
     const std::pair<std::string, std::string> cases[] = {
-        {"%D/wrong.ko", "module file %D/wrong.ko: declares module name 'other', not its patch "
-                        "name 'wrong'"},
-        {"%D/text.ko", "module file %D/text.ko: not an ELF relocatable object, as a kernel "
-                       "module is"},
+        {"%D/wrong.ko",
+         "module file %D/wrong.ko: declares module name 'other', not its patch "
+         "name 'wrong'"},
+        {"%D/text.ko",
+         "module file %D/text.ko: not an ELF relocatable object, as a kernel "
+         "module is"},
     };
     for (const auto &[module, detail] : cases) {
         run_steps({{{"pack", "-o", "%D/p.tar.gz", "%D/fix_a.ko", module},

@@ -9,18 +9,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "frame/result_codes.h"
 #include "kernel_test.h"
 #include "lkpsim/package_builder.h"
-#include "frame/result_codes.h"
 #include "sys/archive.h"
 #include "sys/command.h"
 #include "sys/tmp_dir.h"

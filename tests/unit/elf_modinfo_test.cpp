@@ -29,8 +29,7 @@ std::string value_of(const Bytes &image, const char *key) {
     }
     // The value lies inside the image.
     EXPECT_GE(reinterpret_cast<const unsigned char *>(value), image.data());
-    EXPECT_LE(reinterpret_cast<const unsigned char *>(value) + length,
-              image.data() + image.size());
+    EXPECT_LE(reinterpret_cast<const unsigned char *>(value) + length, image.data() + image.size());
     return std::string(value, length);
 }
 
@@ -74,10 +73,16 @@ TEST_F(ElfModinfoTest, NameOnlyInTheModuleStructureIsNoName) {
 }
 
 TEST_F(ElfModinfoTest, NotElf) {
-    for (const std::string &text : {std::string(), std::string("\x7f" "EL"),
+    for (const std::string &text : {std::string(),
+                                    std::string("\x7f"
+                                                "EL"),
                                     std::string("not an ELF image at all, just text\n"),
-                                    std::string("\x7f" "ELF\x03\x01" + std::string(64, '\0')),
-                                    std::string("\x7f" "ELF\x01\x03" + std::string(64, '\0'))}) {
+                                    std::string("\x7f"
+                                                "ELF\x03\x01" +
+                                                std::string(64, '\0')),
+                                    std::string("\x7f"
+                                                "ELF\x01\x03" +
+                                                std::string(64, '\0'))}) {
         const Bytes image(text.begin(), text.end());
         const tesvar::ElfModinfo info = tesvar::read_elf_modinfo(image.data(), image.size());
         EXPECT_FALSE(info.is_elf) << text;

@@ -25,8 +25,8 @@ struct TarMember {
     enum class Kind { File, HardLink, Symlink, CharDevice, Fifo, Directory };
     std::string name;
     Kind kind = Kind::File;
-    std::string link;   // target of a link
-    std::string bytes;  // contents of a file
+    std::string link;    // target of a link
+    std::string bytes;   // contents of a file
     unsigned major = 1;  // of a device: 1,3 is /dev/null
     unsigned minor = 3;
 
