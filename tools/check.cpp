@@ -185,7 +185,7 @@ CheckReport check_package(const std::string &path, const std::string &hint,
         report.fail(INVALID,
                     "package: /bin/tar cannot extract it (not a gzip tar archive, "
                     "truncated, a member outside the archive, or a file over " +
-                        std::to_string(tesvar::MAX_EXTRACTED_FILE_SIZE / (1024 * 1024)) + " MiB)");
+                        std::to_string(tesvar::MAX_EXTRACTED_FILE_SIZE / (1024L * 1024)) + " MiB)");
     } else {
         report.add(special_entries(extract_dir.path(), ""));
         check_extracted(extract_dir.path(), &report);

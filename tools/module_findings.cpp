@@ -113,9 +113,10 @@ Findings special_entries(const std::string &dir, const std::string &entry_prefix
         if (type == fs::file_type::directory || type == fs::file_type::regular) {
             continue;
         }
-        const std::string relative = fs::path(walk->path()).lexically_relative(dir).string();
-        findings.push_back(error("entry " + entry_prefix + relative + ": " + kind_of(type) +
-                                 "; every entry must be a directory or a regular file"));
+        std::string text = "entry " + entry_prefix;
+        text += fs::path(walk->path()).lexically_relative(dir).string();
+        text += ": " + kind_of(type) + "; every entry must be a directory or a regular file";
+        findings.push_back(error(text));
     }
     return findings;
 }

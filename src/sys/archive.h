@@ -9,7 +9,7 @@ namespace tesvar {
 // No single extracted file may be larger: a module or unit archive beyond it
 // fails its extraction before more than this is written to /tmp.
 #ifndef TESVAR_MAX_EXTRACTED_FILE_SIZE
-#define TESVAR_MAX_EXTRACTED_FILE_SIZE (64 * 1024 * 1024)
+#define TESVAR_MAX_EXTRACTED_FILE_SIZE (64L * 1024 * 1024)
 #endif
 constexpr off_t MAX_EXTRACTED_FILE_SIZE = TESVAR_MAX_EXTRACTED_FILE_SIZE;
 

@@ -34,13 +34,18 @@ namespace tesvar {
 namespace {
 
 constexpr int NO_EXEC_STATUS = 127;
-constexpr size_t STACK_SIZE = 64 * 1024;
+constexpr size_t STACK_SIZE = size_t{64} * 1024;
 
 // The waiter's exit codes: the program exited 0, did not, or could not be
 // started (WAITER_ERRNO_BASE + the errno of clone, at most 255).
 constexpr int WAITER_PROGRAM_OK = 0;
 constexpr int WAITER_PROGRAM_FAILED = 1;
 constexpr int WAITER_ERRNO_BASE = 100;
+
+// Code that runs in the clones, on their own stacks: AddressSanitizer's
+// stack bookkeeping must stay out of it (it would take the stack switch for
+// an error, and report it on the caller's standard error).
+#define CHILD_CODE __attribute__((no_sanitize("address")))
 
 struct ChildPlan {
     const char *program;
@@ -54,7 +59,7 @@ struct ChildPlan {
 // The program's process, on its own stack and still sharing the caller's
 // memory until execve: only async-signal-safe calls, nothing written but
 // locals.
-__attribute__((no_sanitize("address"))) int program_main(void *argument) {
+CHILD_CODE int program_main(void *argument) {
     const auto *plan = static_cast<const ChildPlan *>(argument);
     // The program's messages never reach the caller's streams.
     const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -78,7 +83,7 @@ __attribute__((no_sanitize("address"))) int program_main(void *argument) {
 
 // The caller's handlers must never run in a process sharing its memory, nor
 // reach the program; SIGCHLD must be default for the waiter to wait.
-void default_dispositions() {
+CHILD_CODE void default_dispositions() {
     struct sigaction defaults {};
     defaults.sa_handler = SIG_DFL;
     for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
@@ -93,14 +98,14 @@ void default_dispositions() {
 // Ends the waiter with its code, written to the report pipe first: a tool
 // that runs the process under its own control (valgrind does, as a fork)
 // may replace the exit code, never the report.
-[[noreturn]] void end_waiter(const ChildPlan &plan, unsigned char code) {
+[[noreturn]] CHILD_CODE void end_waiter(const ChildPlan &plan, unsigned char code) {
     while (write(plan.report_fd, &code, 1) < 0 && errno == EINTR) {
     }
     _exit(code);
 }
 
 // The private waiter (see the head of the file). All signals stay blocked.
-__attribute__((no_sanitize("address"))) int waiter_main(void *argument) {
+CHILD_CODE int waiter_main(void *argument) {
     auto *plan = static_cast<ChildPlan *>(argument);
     default_dispositions();
     const pid_t program =

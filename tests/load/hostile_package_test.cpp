@@ -3,6 +3,7 @@
 // files and lines, many units, names the kernel spells differently. Each
 // case ends with its exact result and lines, and leaves nothing behind: no
 // /tmp/lkp_* directory (the fixture checks), no module, no record.
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <ostream>
+#include <set>
 
 #include "lkpsim/module_image.h"
 #include "load_support.h"
@@ -330,6 +332,26 @@ TEST_F(LoadTest, LongManifestLineIsNotReadWhole) {
     expect_events({}, kHeadLine + Lines{kLoadFailed});
     ASSERT_GT(before, 0);
     EXPECT_LT(peak - before, 8 * 1024) << "kB over the resident size before the load";
+}
+
+// ---------------------------------------------------------------- full /tmp
+
+// /tmp fills up while the second unit's module is extracted: tar fails, and
+// so does the unit; the first is rolled back and nothing is left.
+TEST_F(LoadTest, FullTmpFailsTheExtraction) {
+    PackageSpec spec = Hostile::package_of_two();
+    spec.units[1].module_file.clear();
+    spec.units[1].extra_in_dir = {{"fix_2.ko", std::string(256 << 10, '\0')}};
+    const std::string path = build(spec);
+    forget_events();
+    ASSERT_EQ(mount("none", "/tmp", "tmpfs", 0, "size=64k,mode=1777"), 0);
+    const int32_t rc = navo_lkp_load(path.c_str());
+    const std::set<std::string> left = lkptest::directory_entries("/tmp");
+    ASSERT_EQ(umount("/tmp"), 0);
+    EXPECT_EQ(rc, INVALID_ARGUMENT);
+    expect_events(kRolledBack, {kLoadFailed});
+    EXPECT_EQ(left, std::set<std::string>{});
+    expect_no_patches();
 }
 
 // ---------------------------------------------------------------- many units
