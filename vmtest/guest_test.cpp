@@ -1,0 +1,213 @@
+// The lifecycle of packages on a real kernel, through the real libtesvar.so
+// and through lkpctl --json. Runs as the guest's only program; the host reads
+// the verdict from the serial console. Cases run in order and each leaves
+// the kernel as it found it: no patch module, no control-file record.
+#include <sys/utsname.h>
+
+#include <string>
+#include <vector>
+
+#include "guest_checks.h"
+#include "guest_kernel.h"
+#include "tesvar.h"
+
+namespace {
+
+using guest::read_text;
+using Lines = std::vector<std::string>;
+
+const std::string PKG_DIR = "/opt/lkp/pkg/";
+const std::string CONTROL = "/proc/navo_lkp_list";
+const std::string ORIGINAL_TARGET = "lkp_target original\n";
+
+std::string pkg(const char *name) { return PKG_DIR + name; }
+
+bool log_has(const Lines &log, const std::string &line) {
+    for (const std::string &l : log) {
+        if (l == line) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Nothing of a case is left: no module, no record, no temporary directory.
+void check_clean(const std::vector<std::string> &modules) {
+    for (const std::string &m : modules) {
+        CHECK_EQ(guest::module_loaded(m), false);
+    }
+    CHECK_EQ(read_text(CONTROL), std::string());
+    CHECK(guest::lkp_tmp_entries().empty());
+}
+
+void manager_inserted_on_first_load() {
+    utsname uts{};
+    uname(&uts);
+    CHECK(guest::exists(std::string("/lib/modules/") + uts.release + "/mts/tesvar.ko"));
+    CHECK_EQ(guest::exists(CONTROL), false);
+    CHECK_EQ(guest::module_loaded("tesvar"), false);
+    CHECK_EQ(navo_lkp_load(pkg("cmdline.tar.gz").c_str()), 0);
+    CHECK(guest::wait_transitions());
+    CHECK_EQ(guest::module_loaded("tesvar"), true);
+    CHECK_EQ(read_text(CONTROL), std::string("1,cmdline.tar.gz,lkp_cmdline\n"));
+    CHECK_EQ(read_text("/proc/cmdline"), std::string("lkp_cmdline patched\n"));
+    CHECK(log_has(guest::take_log(), "[LKP-INFO]:LKP-LOAD:Success to load."));
+}
+
+// Upstream enables a live patch as soon as its module is in.
+void loaded_patch_is_enabled_at_once() {
+    CHECK_EQ(navo_lkp_load(pkg("cmdline.tar.gz").c_str()), -267);
+    CHECK_EQ(navo_lkp_state("cmdline.tar.gz"), 5);
+    CHECK_EQ(navo_lkp_activate("cmdline.tar.gz"), 0);
+    CHECK_EQ(guest::take_log(),
+             (Lines{"[LKP-INFO]:The pkg has already been activated before.",
+                    "[LKP-INFO]:LKP-ACTIVATE:Success to activate."}));
+}
+
+// The kernel refuses to remove the module of an enabled patch.
+void enabled_patch_not_removable() {
+    CHECK_EQ(navo_lkp_remove("cmdline.tar.gz"), -11);
+    CHECK_EQ(guest::module_loaded("lkp_cmdline"), true);
+    CHECK_EQ(read_text(CONTROL), std::string("1,cmdline.tar.gz,lkp_cmdline\n"));
+    CHECK_EQ(guest::take_log(), Lines{"[LKP-ERR]:LKP-REMOVE:Failed to remove."});
+}
+
+// Disabling is final upstream: the patch is freed, its directory goes.
+void deactivation_is_final() {
+    CHECK_EQ(navo_lkp_deactivate("cmdline.tar.gz"), 0);
+    CHECK(guest::wait_patch_gone("lkp_cmdline"));
+    CHECK_EQ(navo_lkp_state("cmdline.tar.gz"), 2);
+    CHECK(read_text("/proc/cmdline") != "lkp_cmdline patched\n");
+    CHECK_EQ(navo_lkp_activate("cmdline.tar.gz"), -262);
+    CHECK_EQ(navo_lkp_state("cmdline.tar.gz"), 2);
+    guest::take_log();
+}
+
+void disabled_patch_removed() {
+    CHECK_EQ(navo_lkp_remove("cmdline.tar.gz"), 0);
+    CHECK_EQ(navo_lkp_state("cmdline.tar.gz"), 0);
+    CHECK_EQ(guest::take_log(),
+             Lines{"[LKP-INFO]:LKP-REMOVE:Success to remove the cmdline.tar.gz"});
+    check_clean({"lkp_cmdline"});
+}
+
+void owner_of_target_module() {
+    CHECK_EQ(read_text("/proc/lkp_target"), ORIGINAL_TARGET);
+    CHECK_EQ(navo_lkp_load(pkg("target.tar.gz").c_str()), 0);
+    CHECK(guest::wait_transitions());
+    CHECK_EQ(read_text("/proc/lkp_target"), std::string("lkp_target fixed\n"));
+    char owner[64] = "";
+    CHECK_EQ(navo_lkp_last_patch_for_module("lkp_target", owner, sizeof owner), 0);
+    CHECK_EQ(std::string(owner), std::string("target.tar.gz"));
+    CHECK_EQ(navo_lkp_last_patch_for_module("lkp_plain", owner, sizeof owner), -19);
+    CHECK_EQ(navo_lkp_deactivate("target.tar.gz"), 0);
+    CHECK(guest::wait_patch_gone("lkp_target_fix"));
+    CHECK_EQ(read_text("/proc/lkp_target"), ORIGINAL_TARGET);
+    CHECK_EQ(navo_lkp_remove("target.tar.gz"), 0);
+    guest::take_log();
+    check_clean({"lkp_target_fix"});
+}
+
+// The second unit's init fails with ENOPKG; the first is taken out again.
+void missing_target_rolls_back() {
+    CHECK_EQ(navo_lkp_load(pkg("nopkg.tar.gz").c_str()), -265);
+    const Lines log = guest::take_log();
+    CHECK(log_has(log, "[LKP-ERR]:LKP-LOAD:Failed to load."));
+    check_clean({"lkp_plain", "lkp_nopkg"});
+}
+
+// The second unit is a module already in the kernel (EEXIST); the first, a
+// live patch enabled by its insertion, must leave again.
+void duplicate_module_rolls_back() {
+    CHECK_EQ(navo_lkp_load(pkg("dup.tar.gz").c_str()), -257);
+    CHECK(guest::wait_transitions());
+    CHECK(log_has(guest::take_log(), "[LKP-ERR]:LKP-LOAD:Failed to load."));
+    CHECK_EQ(guest::module_loaded("lkp_target"), true);
+    CHECK(read_text("/proc/version") != "lkp_version patched\n");
+    check_clean({"lkp_version"});
+    guest::force_clean("dup.tar.gz", "lkp_version");
+}
+
+// The kernel names lkp-dash-fix.ko "lkp_dash_fix"; so must the library.
+void dashed_patch_by_kernel_name() {
+    CHECK_EQ(navo_lkp_load(pkg("dash.tar.gz").c_str()), 0);
+    CHECK(guest::wait_transitions());
+    CHECK_EQ(read_text(CONTROL), std::string("1,dash.tar.gz,lkp_dash_fix\n"));
+    CHECK_EQ(read_text("/proc/loadavg"), std::string("lkp_dash_fix patched\n"));
+    CHECK_EQ(navo_lkp_state("dash.tar.gz"), 5);
+    const int deactivated = navo_lkp_deactivate("dash.tar.gz");
+    CHECK_EQ(deactivated, 0);
+    CHECK(deactivated != 0 || guest::wait_patch_gone("lkp_dash_fix"));
+    CHECK_EQ(navo_lkp_remove("dash.tar.gz"), 0);
+    guest::take_log();
+    check_clean({"lkp_dash_fix"});
+    guest::force_clean("dash.tar.gz", "lkp_dash_fix");
+}
+
+// lkp_renamed.ko holds the module lkp_plain: refused before insertion.
+void module_named_otherwise_refused() {
+    CHECK_EQ(navo_lkp_load(pkg("renamed.tar.gz").c_str()), -257);
+    const Lines log = guest::take_log();
+    CHECK(log_has(log, "[LKP-ERR]:load_patch: The module lkp_renamed.ko is named lkp_plain."));
+    check_clean({"lkp_plain"});
+    guest::force_clean("renamed.tar.gz", "lkp_plain");
+}
+
+bool has(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The same story through the management tool's JSON output.
+void lkpctl_story() {
+    const std::string story = pkg("story.tar.gz");
+    guest::ToolRun run = guest::run_lkpctl({"load", "--json", story});
+    CHECK_EQ(run.status, 0);
+    CHECK(has(run.out, "\"command\":\"load\",\"result\":0"));
+    CHECK(guest::wait_transitions());
+    run = guest::run_lkpctl({"load", "--json", story});
+    CHECK(run.status != 0);
+    CHECK(has(run.out, "\"result\":-267"));
+    run = guest::run_lkpctl({"state", "--json", "story.tar.gz"});
+    CHECK_EQ(run.status, 0);
+    CHECK(has(run.out, "\"result\":0"));
+    CHECK(has(run.out, "enabled"));
+    run = guest::run_lkpctl({"list", "--json"});
+    CHECK_EQ(run.status, 0);
+    CHECK(has(run.out, "\"name\":\"story.tar.gz\",\"state\":\"enabled\""));
+    run = guest::run_lkpctl({"owner", "--json", "lkp_target"});
+    CHECK_EQ(run.status, 0);
+    CHECK(has(run.out, "story.tar.gz"));
+    run = guest::run_lkpctl({"remove", "--json", "story.tar.gz"});
+    CHECK(run.status != 0);
+    CHECK(has(run.out, "\"result\":-11"));
+    run = guest::run_lkpctl({"deactivate", "--json", "story.tar.gz"});
+    CHECK_EQ(run.status, 0);
+    CHECK(guest::wait_patch_gone("lkp_target_fix"));
+    run = guest::run_lkpctl({"remove", "--json", "story.tar.gz"});
+    CHECK_EQ(run.status, 0);
+    CHECK(has(run.out, "\"result\":0"));
+    guest::take_log();
+    check_clean({"lkp_target_fix"});
+}
+
+}  // namespace
+
+int main() {
+    guest::open_log();
+    guest::run_case("manager inserted on first load", manager_inserted_on_first_load);
+    guest::run_case("loaded patch is enabled at once", loaded_patch_is_enabled_at_once);
+    guest::run_case("enabled patch not removable", enabled_patch_not_removable);
+    guest::run_case("deactivation is final", deactivation_is_final);
+    guest::run_case("disabled patch removed", disabled_patch_removed);
+    guest::run_case("owner of target module", owner_of_target_module);
+    guest::run_case("missing target rolls back", missing_target_rolls_back);
+    guest::run_case("duplicate module rolls back", duplicate_module_rolls_back,
+                    "rollback removes an enabled live patch without disabling it first: "
+                    "the kernel refuses with EAGAIN and the patch stays, unregistered");
+    guest::run_case("dashed patch by kernel name", dashed_patch_by_kernel_name,
+                    "the patch name keeps the '-' of the file name, the kernel's has '_'");
+    guest::run_case("module named otherwise refused", module_named_otherwise_refused,
+                    "the module's declared name is not compared with the file name");
+    guest::run_case("lkpctl story", lkpctl_story);
+    return guest::verdict();
+}
