@@ -11,7 +11,9 @@ int passed_cases = 0;
 int expected_failures = 0;
 }  // namespace
 
-std::vector<std::string> &current_failures() { return failures; }
+std::vector<std::string> &current_failures() {
+    return failures;
+}
 
 void record_failure(const char *file, int line, const std::string &what) {
     failures.push_back(std::string(file) + ":" + std::to_string(line) + ": " + what);
@@ -43,8 +45,7 @@ void run_case(const char *name, void (*body)(), const char *known_defect) {
 
 int verdict() {
     std::printf("LKPVM-VERDICT: %s (%d passed, %d failed, %d known defects)\n",
-                failed_cases == 0 ? "PASS" : "FAIL", passed_cases, failed_cases,
-                expected_failures);
+                failed_cases == 0 ? "PASS" : "FAIL", passed_cases, failed_cases, expected_failures);
     std::fflush(stdout);
     return failed_cases == 0 ? 0 : 1;
 }

@@ -25,26 +25,40 @@ int verdict();
 }  // namespace guest
 
 #define GUEST_STR(x) #x
-#define CHECK(cond)                                                 \
-    do {                                                            \
-        if (!(cond)) guest::record_failure(__FILE__, __LINE__, #cond); \
+#define CHECK(cond)                                           \
+    do {                                                      \
+        if (!(cond))                                          \
+            guest::record_failure(__FILE__, __LINE__, #cond); \
     } while (0)
-#define CHECK_EQ(actual, expected)                                                   \
-    do {                                                                             \
-        const auto &check_a_ = (actual);                                             \
-        const auto &check_e_ = (expected);                                           \
-        if (!(check_a_ == check_e_))                                                 \
-            guest::record_failure(__FILE__, __LINE__,                                \
-                                  std::string(#actual " == " #expected ": got ") +   \
-                                      guest::show(check_a_) + ", expected " +        \
-                                      guest::show(check_e_));                        \
+#define CHECK_EQ(actual, expected)                                                 \
+    do {                                                                           \
+        const auto &check_a_ = (actual);                                           \
+        const auto &check_e_ = (expected);                                         \
+        if (!(check_a_ == check_e_))                                               \
+            guest::record_failure(__FILE__, __LINE__,                              \
+                                  std::string(#actual " == " #expected ": got ") + \
+                                      guest::show(check_a_) + ", expected " +      \
+                                      guest::show(check_e_));                      \
     } while (0)
 
 namespace guest {
-inline std::string show(int v) { return std::to_string(v); }
-inline std::string show(const std::string &v) { return "\"" + v + "\""; }
-inline std::string show(const char *v) { return v ? show(std::string(v)) : "null"; }
-inline std::string show(bool v) { return v ? "true" : "false"; }
+inline std::string show(int v) {
+    return std::to_string(v);
+}
+// Quoted on one console line: newlines and TABs are shown escaped.
+inline std::string show(const std::string &v) {
+    std::string text = "\"";
+    for (const char c : v) {
+        text += c == '\n' ? std::string("\\n") : c == '\t' ? std::string("\\t") : std::string(1, c);
+    }
+    return text + "\"";
+}
+inline std::string show(const char *v) {
+    return v ? show(std::string(v)) : "null";
+}
+inline std::string show(bool v) {
+    return v ? "true" : "false";
+}
 inline std::string show(const std::vector<std::string> &lines) {
     std::string text = "{";
     for (const std::string &line : lines) {

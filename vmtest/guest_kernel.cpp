@@ -2,12 +2,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/klog.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -124,11 +126,33 @@ void force_clean(const std::string &pkg, const std::string &patch) {
         }
         const std::string record_pkg = line.substr(middle + 1, last - middle - 1);
         if (record_pkg == pkg) {
-            write_text("/proc/navo_lkp_list",
-                       "rm,1," + record_pkg + "," + line.substr(last + 1));
+            write_text("/proc/navo_lkp_list", "rm,1," + record_pkg + "," + line.substr(last + 1));
         }
     }
     take_log();
+}
+
+int write_op(const std::string &path, const std::string &text) {
+    const int fd = open(path.c_str(), O_WRONLY);
+    if (fd < 0) {
+        return errno;
+    }
+    const ssize_t written = write(fd, text.data(), text.size());
+    const int write_error = written < 0 ? errno : 0;
+    close(fd);
+    return write_error;
+}
+
+std::string kernel_log() {
+    // SYSLOG_ACTION_SIZE_BUFFER, then SYSLOG_ACTION_READ_ALL.
+    const int size = klogctl(10, nullptr, 0);
+    if (size <= 0) {
+        return "";
+    }
+    std::string text(static_cast<size_t>(size), '\0');
+    const int len = klogctl(3, &text[0], size);
+    text.resize(len > 0 ? static_cast<size_t>(len) : 0);
+    return text;
 }
 
 std::vector<std::string> lkp_tmp_entries() {

@@ -25,6 +25,12 @@ bool wait_patch_gone(const std::string &patch);
 // a case that is known to leave one behind.
 void force_clean(const std::string &pkg, const std::string &patch);
 
+// Writes one text with one write() and closes; errno of the refusal, or 0.
+int write_op(const std::string &path, const std::string &text);
+
+// The kernel's own log (the console is quiet).
+std::string kernel_log();
+
 // Names of the /tmp/lkp_* entries.
 std::vector<std::string> lkp_tmp_entries();
 

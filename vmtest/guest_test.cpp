@@ -4,7 +4,12 @@
 // the kernel as it found it: no patch module, no control-file record.
 #include <sys/utsname.h>
 
+#include <atomic>
+#include <cerrno>
+#include <sstream>
+
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "guest_checks.h"
@@ -20,7 +25,13 @@ const std::string PKG_DIR = "/opt/lkp/pkg/";
 const std::string CONTROL = "/proc/navo_lkp_list";
 const std::string ORIGINAL_TARGET = "lkp_target original\n";
 
-std::string pkg(const char *name) { return PKG_DIR + name; }
+std::string pkg(const char *name) {
+    return PKG_DIR + name;
+}
+
+bool has(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
 
 bool log_has(const Lines &log, const std::string &line) {
     for (const std::string &l : log) {
@@ -59,9 +70,8 @@ void loaded_patch_is_enabled_at_once() {
     CHECK_EQ(navo_lkp_load(pkg("cmdline.tar.gz").c_str()), -267);
     CHECK_EQ(navo_lkp_state("cmdline.tar.gz"), 5);
     CHECK_EQ(navo_lkp_activate("cmdline.tar.gz"), 0);
-    CHECK_EQ(guest::take_log(),
-             (Lines{"[LKP-INFO]:The pkg has already been activated before.",
-                    "[LKP-INFO]:LKP-ACTIVATE:Success to activate."}));
+    CHECK_EQ(guest::take_log(), (Lines{"[LKP-INFO]:The pkg has already been activated before.",
+                                       "[LKP-INFO]:LKP-ACTIVATE:Success to activate."}));
 }
 
 // The kernel refuses to remove the module of an enabled patch.
@@ -153,10 +163,6 @@ void module_named_otherwise_refused() {
     guest::force_clean("renamed.tar.gz", "lkp_plain");
 }
 
-bool has(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
-
 // The same story through the management tool's JSON output.
 void lkpctl_story() {
     const std::string story = pkg("story.tar.gz");
@@ -190,6 +196,89 @@ void lkpctl_story() {
     check_clean({"lkp_target_fix"});
 }
 
+// The manager judges each op line on its own write() and refuses with EINVAL.
+void control_file_refuses_bad_ops() {
+    CHECK_EQ(guest::write_op(CONTROL, "add,2,pkgA,p1"), 0);
+    CHECK_EQ(guest::write_op(CONTROL, "add,2,pkgA,p2"), 0);
+    CHECK_EQ(guest::write_op(CONTROL, "add,1,pkgB,p1"), EINVAL);  // p1 already registered
+    CHECK_EQ(guest::write_op(CONTROL, "rm,2,pkgB,p2"), EINVAL);   // p2 is pkgA's
+    CHECK_EQ(guest::write_op(CONTROL, "rm,2,pkgA,p3"), EINVAL);
+    for (const char *bad : {"", "add", "add,1,pkgC", "add,x,pkgC,q", "add,1,,q", "add,1,pkgC,",
+                            "add,1,pkg C,q", "add,1,pkgC,q\n", "mv,1,pkgC,q", "add,1,pkgC,a,b"}) {
+        CHECK_EQ(guest::write_op(CONTROL, bad), EINVAL);
+    }
+    CHECK_EQ(guest::write_op(CONTROL, "add,1,pkgC," + std::string(64, 'q')), EINVAL);
+    CHECK_EQ(guest::write_op(CONTROL, "add,1,pkgC," + std::string(63, 'q')), 0);
+    CHECK_EQ(read_text(CONTROL), "2,pkgA,p1\n2,pkgA,p2\n1,pkgC," + std::string(63, 'q') + "\n");
+    CHECK_EQ(guest::write_op(CONTROL, "rm,2,pkgA,p1"), 0);
+    CHECK_EQ(guest::write_op(CONTROL, "rm,2,pkgA,p2"), 0);
+    CHECK_EQ(guest::write_op(CONTROL, "rm,1,pkgC," + std::string(63, 'q')), 0);
+    CHECK_EQ(read_text(CONTROL), std::string());
+}
+
+// Writers adding and removing while a reader reads: every line the reader
+// sees is whole, and every writer's op is accepted.
+void control_file_under_concurrency() {
+    std::atomic<bool> stop{false};
+    std::atomic<int> refused{0};
+    auto writer = [&](const std::string &patch) {
+        for (int i = 0; i < 200; ++i) {
+            refused += guest::write_op(CONTROL, "add,1,pkgW," + patch) != 0;
+            refused += guest::write_op(CONTROL, "rm,1,pkgW," + patch) != 0;
+        }
+    };
+    int torn = 0;
+    int reads = 0;
+    std::thread reader([&] {
+        while (!stop) {
+            std::istringstream lines(read_text(CONTROL));
+            std::string line;
+            while (std::getline(lines, line)) {
+                torn += line != "1,pkgW,writer_one" && line != "1,pkgW,writer_two";
+            }
+            ++reads;
+        }
+    });
+    std::thread one(writer, "writer_one");
+    std::thread two(writer, "writer_two");
+    one.join();
+    two.join();
+    stop = true;
+    reader.join();
+    CHECK_EQ(refused.load(), 0);
+    CHECK_EQ(torn, 0);
+    CHECK(reads > 0);
+    CHECK_EQ(read_text(CONTROL), std::string());
+}
+
+// The state file: two head lines, a line per loaded live patch, a trailer.
+void state_file_shape() {
+    CHECK_EQ(navo_lkp_load(pkg("cmdline.tar.gz").c_str()), 0);
+    CHECK(guest::wait_transitions());
+    CHECK_EQ(
+        read_text("/proc/livepatch/state"),
+        std::string("Live patch state\nnum\tpatch\tstate\n1\tlkp_cmdline\tenabled\ntotal 1\n"));
+    CHECK_EQ(navo_lkp_deactivate("cmdline.tar.gz"), 0);
+    CHECK(guest::wait_patch_gone("lkp_cmdline"));
+    CHECK_EQ(
+        read_text("/proc/livepatch/state"),
+        std::string("Live patch state\nnum\tpatch\tstate\n1\tlkp_cmdline\tdisabled\ntotal 1\n"));
+    CHECK_EQ(navo_lkp_remove("cmdline.tar.gz"), 0);
+    CHECK_EQ(read_text("/proc/livepatch/state"),
+             std::string("Live patch state\nnum\tpatch\tstate\ntotal 0\n"));
+    guest::take_log();
+    check_clean({"lkp_cmdline"});
+}
+
+// No warning, oops or live patching error in the kernel's log.
+void kernel_log_clean() {
+    const std::string log = guest::kernel_log();
+    CHECK(!log.empty());
+    for (const char *bad : {"WARNING:", "BUG:", "Oops", "Call Trace", "livepatch: failed"}) {
+        CHECK(!has(log, bad));
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -209,5 +298,10 @@ int main() {
     guest::run_case("module named otherwise refused", module_named_otherwise_refused,
                     "the module's declared name is not compared with the file name");
     guest::run_case("lkpctl story", lkpctl_story);
+    guest::run_case("control file refuses bad ops", control_file_refuses_bad_ops);
+    guest::run_case("control file under concurrency", control_file_under_concurrency);
+    guest::run_case("state file shape", state_file_shape);
+    guest::run_case("no /tmp/lkp_* left", [] { CHECK(guest::lkp_tmp_entries().empty()); });
+    guest::run_case("kernel log clean", kernel_log_clean);
     return guest::verdict();
 }
