@@ -196,6 +196,16 @@ void lkpctl_story() {
     check_clean({"lkp_target_fix"});
 }
 
+// A trial load must leave the kernel as it was.
+void preload_leaves_nothing() {
+    CHECK_EQ(navo_lkp_preload(pkg("cmdline.tar.gz").c_str()), 0);
+    CHECK(guest::wait_transitions());
+    CHECK(read_text("/proc/cmdline") != "lkp_cmdline patched\n");
+    guest::take_log();
+    check_clean({"lkp_cmdline"});
+    guest::force_clean("cmdline.tar.gz", "lkp_cmdline");
+}
+
 // The manager judges each op line on its own write() and refuses with EINVAL.
 void control_file_refuses_bad_ops() {
     CHECK_EQ(guest::write_op(CONTROL, "add,2,pkgA,p1"), 0);
@@ -293,6 +303,9 @@ int main() {
     guest::run_case("duplicate module rolls back", duplicate_module_rolls_back,
                     "rollback removes an enabled live patch without disabling it first: "
                     "the kernel refuses with EAGAIN and the patch stays, unregistered");
+    guest::run_case("preload leaves nothing", preload_leaves_nothing,
+                    "the trial load enables the patch at once and the removal right after "
+                    "is refused with EAGAIN: the package stays loaded and live");
     guest::run_case("dashed patch by kernel name", dashed_patch_by_kernel_name,
                     "the patch name keeps the '-' of the file name, the kernel's has '_'");
     guest::run_case("module named otherwise refused", module_named_otherwise_refused,
