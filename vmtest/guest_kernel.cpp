@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "sys/owned.h"
 #include "tesvar.h"
 
 namespace guest {
@@ -27,7 +28,11 @@ constexpr const char *LKPCTL = "/opt/lkp/bin/lkpctl";
 // Transitions on one emulated CPU take about a second each.
 constexpr auto TRANSITION_LIMIT = std::chrono::seconds(20);
 
-int log_fd = -1;
+// The guest's /dev/log socket, for the program's lifetime.
+const tesvar::Fd &log_socket() {
+    static const tesvar::Fd sock(socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    return sock;
+}
 
 template <typename Done>
 bool wait_until(Done done) {
@@ -43,26 +48,16 @@ bool wait_until(Done done) {
 
 std::vector<std::string> dir_entries(const char *path) {
     std::vector<std::string> names;
-    DIR *dir = opendir(path);
+    const tesvar::DirStream dir(opendir(path));
     if (!dir) {
         return names;
     }
-    while (const dirent *entry = readdir(dir)) {
+    while (const dirent *entry = readdir(dir.get())) {
         if (entry->d_name[0] != '.') {
             names.emplace_back(entry->d_name);
         }
     }
-    closedir(dir);
     return names;
-}
-
-bool write_text(const std::string &path, const std::string &text) {
-    const int fd = open(path.c_str(), O_WRONLY);
-    if (fd < 0) {
-        return false;
-    }
-    const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    return close(fd) == 0 && ok;
 }
 
 }  // namespace
@@ -110,7 +105,7 @@ bool wait_patch_gone(const std::string &patch) {
 
 void force_clean(const std::string &pkg, const std::string &patch) {
     wait_transitions();
-    write_text(std::string(LIVEPATCH_DIR) + "/" + patch + "/enabled", "0");
+    write_op(std::string(LIVEPATCH_DIR) + "/" + patch + "/enabled", "0");
     wait_patch_gone(patch);
     navo_lkp_rmmod(patch.c_str());
     std::istringstream records(read_text("/proc/navo_lkp_list"));
@@ -126,21 +121,18 @@ void force_clean(const std::string &pkg, const std::string &patch) {
         }
         const std::string record_pkg = line.substr(middle + 1, last - middle - 1);
         if (record_pkg == pkg) {
-            write_text("/proc/navo_lkp_list", "rm,1," + record_pkg + "," + line.substr(last + 1));
+            write_op("/proc/navo_lkp_list", "rm,1," + record_pkg + "," + line.substr(last + 1));
         }
     }
     take_log();
 }
 
 int write_op(const std::string &path, const std::string &text) {
-    const int fd = open(path.c_str(), O_WRONLY);
-    if (fd < 0) {
+    const tesvar::Fd fd(open(path.c_str(), O_WRONLY));
+    if (!fd.valid()) {
         return errno;
     }
-    const ssize_t written = write(fd, text.data(), text.size());
-    const int write_error = written < 0 ? errno : 0;
-    close(fd);
-    return write_error;
+    return write(fd.get(), text.data(), text.size()) < 0 ? errno : 0;
 }
 
 std::string kernel_log() {
@@ -165,20 +157,20 @@ std::vector<std::string> lkp_tmp_entries() {
     return found;
 }
 
-void open_log() {
-    log_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+bool open_log() {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::strcpy(addr.sun_path, "/dev/log");
     unlink(addr.sun_path);
-    bind(log_fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr));
+    return log_socket().valid() &&
+           bind(log_socket().get(), reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0;
 }
 
 std::vector<std::string> take_log() {
     std::vector<std::string> lines;
     char buf[4096];
     for (;;) {
-        const ssize_t len = recv(log_fd, buf, sizeof(buf) - 1, 0);
+        const ssize_t len = recv(log_socket().get(), buf, sizeof(buf) - 1, 0);
         if (len <= 0) {
             return lines;
         }
@@ -196,29 +188,33 @@ std::vector<std::string> take_log() {
 }
 
 ToolRun run_lkpctl(const std::vector<std::string> &args) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
         return {-1, ""};
     }
+    const tesvar::Fd read_end(ends[0]);
+    tesvar::Fd write_end(ends[1]);
+    std::vector<char *> argv{const_cast<char *>(LKPCTL)};
+    for (const std::string &arg : args) {
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
     const pid_t pid = fork();
+    if (pid < 0) {
+        return {-1, ""};
+    }
     if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        std::vector<char *> argv{const_cast<char *>(LKPCTL)};
-        for (const std::string &arg : args) {
-            argv.push_back(const_cast<char *>(arg.c_str()));
-        }
-        argv.push_back(nullptr);
+        dup2(write_end.get(), STDOUT_FILENO);
         execv(LKPCTL, argv.data());
         _exit(127);
     }
-    close(out[1]);
+    write_end.close();
     std::string text;
     char buf[1024];
     ssize_t len;
-    while ((len = read(out[0], buf, sizeof(buf))) > 0) {
+    while ((len = read(read_end.get(), buf, sizeof(buf))) > 0) {
         text.append(buf, static_cast<size_t>(len));
     }
-    close(out[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};

@@ -36,7 +36,7 @@ std::vector<std::string> lkp_tmp_entries();
 
 // The system log: the guest binds /dev/log itself and reads what the
 // library (and lkpctl) sent. Lines are the message texts, from "[LKP-" on.
-void open_log();
+bool open_log();
 std::vector<std::string> take_log();
 
 // Runs lkpctl with the arguments; its standard output and exit status.

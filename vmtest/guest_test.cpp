@@ -292,7 +292,7 @@ void kernel_log_clean() {
 }  // namespace
 
 int main() {
-    guest::open_log();
+    guest::run_case("system log bound", [] { CHECK(guest::open_log()); });
     guest::run_case("manager inserted on first load", manager_inserted_on_first_load);
     guest::run_case("loaded patch is enabled at once", loaded_patch_is_enabled_at_once);
     guest::run_case("enabled patch not removable", enabled_patch_not_removable);
