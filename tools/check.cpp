@@ -126,7 +126,10 @@ CheckReport check_package(const std::string &path, const std::string &hint) {
     if (!extract_dir) {
         report.fail(INVALID, "cannot make a temporary directory");
     } else if (tesvar::decompress_tar_gz(path.c_str(), extract_dir.path()) != 0) {
-        report.fail(INVALID, "cannot run /bin/tar");
+        report.fail(INVALID, "package: /bin/tar cannot extract it (not a gzip tar archive, "
+                             "truncated, a member outside the archive, or a file over " +
+                                 std::to_string(tesvar::MAX_EXTRACTED_FILE_SIZE / (1024 * 1024)) +
+                                 " MiB)");
     } else {
         check_extracted(extract_dir.path(), &report);
     }

@@ -75,13 +75,19 @@ using tesvar::Mapping;
 
 extern "C" TESVAR_API int32_t navo_lkp_insmod(const char *path) {
     errno = 0;
-    Fd file(open(path, O_RDONLY));
+    // O_NONBLOCK: a FIFO must not hold the call in open().
+    Fd file(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!file.valid()) {
         return -errno;
     }
     struct stat status {};
     if (fstat(file.get(), &status) != 0) {
         return -errno;
+    }
+    // Only a regular file is a module image; anything else is answered as a
+    // directory always was, with ENODEV.
+    if (!S_ISREG(status.st_mode)) {
+        return -ENODEV;
     }
     const auto length = static_cast<size_t>(status.st_size);
     Mapping image(mmap(nullptr, length, PROT_READ, MAP_PRIVATE, file.get(), 0), length);

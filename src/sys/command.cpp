@@ -1,28 +1,168 @@
-// The process runner: fork, execvpe with an empty environment, wait once.
+// The process runner.
+//
+// Why not fork() and waitpid(): a caller that ignores SIGCHLD (or sets
+// SA_NOCLDWAIT) has its children reaped by the kernel, so waitpid() ends with
+// ECHILD and the exit status is lost; a caller's SIGCHLD handler that reaps
+// with waitpid(-1) can take it away the same way. Changing the process-wide
+// disposition around the call is not safe in a threaded caller. A child whose
+// exit signal is not SIGCHLD is never auto-reaped and sends the caller no
+// signal - but execve() makes a process's exit signal SIGCHLD again.
+//
+// So the program runs as a grandchild: the library clones a private waiter
+// (exit signal 0, never calls execve) with its own signal dispositions, all
+// default; the waiter starts the program and waits for it, and ends with an
+// exit code that says how the program ended. Only the library waits for the
+// waiter, by its pid with __WALL. Both clones share the caller's memory
+// (CLONE_VM|CLONE_VFORK) instead of copying it, and the calling thread is
+// suspended until the waiter has ended, so nothing else runs on that memory
+// meanwhile.
 #include "sys/command.h"
 
-#include <sys/types.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace tesvar {
+namespace {
+
+constexpr int NO_EXEC_STATUS = 127;
+constexpr size_t STACK_SIZE = 64 * 1024;
+
+// The waiter's exit codes: the program exited 0, did not, or could not be
+// started (WAITER_ERRNO_BASE + the errno of clone, at most 255).
+constexpr int WAITER_PROGRAM_OK = 0;
+constexpr int WAITER_PROGRAM_FAILED = 1;
+constexpr int WAITER_ERRNO_BASE = 100;
+
+struct ChildPlan {
+    const char *program;
+    char *const *argv;
+    const CommandLimits *limits;
+    const sigset_t *caller_mask;
+    char *program_stack_top;
+};
+
+// The program's process, on its own stack and still sharing the caller's
+// memory until execve: only async-signal-safe calls, nothing written but
+// locals.
+__attribute__((no_sanitize("address"))) int program_main(void *argument) {
+    const auto *plan = static_cast<const ChildPlan *>(argument);
+    // The program's messages never reach the caller's streams.
+    const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null_fd < 0 || dup2(null_fd, STDIN_FILENO) < 0 || dup2(null_fd, STDOUT_FILENO) < 0 ||
+        dup2(null_fd, STDERR_FILENO) < 0) {
+        _exit(NO_EXEC_STATUS);
+    }
+    if (plan->limits->max_file_size > 0) {
+        const rlimit size{static_cast<rlim_t>(plan->limits->max_file_size),
+                          static_cast<rlim_t>(plan->limits->max_file_size)};
+        if (setrlimit(RLIMIT_FSIZE, &size) != 0) {
+            _exit(NO_EXEC_STATUS);
+        }
+    }
+    sigprocmask(SIG_SETMASK, plan->caller_mask, nullptr);
+    char *const environment[] = {nullptr};
+    execve(plan->program, plan->argv, environment);
+    // Never return into the library, and run none of the parent's exit handlers.
+    _exit(NO_EXEC_STATUS);
+}
+
+// The caller's handlers must never run in a process sharing its memory, nor
+// reach the program; SIGCHLD must be default for the waiter to wait.
+void default_dispositions() {
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+        struct sigaction current {};
+        if (sigaction(signal_number, nullptr, &current) == 0 &&
+            (current.sa_handler != SIG_IGN || signal_number == SIGCHLD)) {
+            sigaction(signal_number, &defaults, nullptr);
+        }
+    }
+}
+
+// The private waiter (see the head of the file). All signals stay blocked.
+__attribute__((no_sanitize("address"))) int waiter_main(void *argument) {
+    auto *plan = static_cast<ChildPlan *>(argument);
+    default_dispositions();
+    const pid_t program =
+        clone(program_main, plan->program_stack_top, CLONE_VM | CLONE_VFORK | SIGCHLD, plan);
+    if (program < 0) {
+        const int error = errno;
+        _exit(WAITER_ERRNO_BASE + (error < 255 - WAITER_ERRNO_BASE ? error : 0));
+    }
+    int status = 0;
+    while (waitpid(program, &status, 0) != program) {
+        if (errno != EINTR) {
+            _exit(WAITER_PROGRAM_FAILED);
+        }
+    }
+    _exit(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? WAITER_PROGRAM_OK
+                                                        : WAITER_PROGRAM_FAILED);
+}
+
+// Waits for this child only, through interruptions: 0 with its status, or errno.
+int wait_for(pid_t child, int *status) {
+    for (;;) {
+        const pid_t ended = waitpid(child, status, __WALL);
+        if (ended == child) {
+            return 0;
+        }
+        if (ended < 0 && errno != EINTR) {
+            return errno;
+        }
+    }
+}
+
+// What the waiter's end says of the program.
+int program_result(int waiter_status) {
+    if (!WIFEXITED(waiter_status)) {
+        return COMMAND_FAILED;
+    }
+    const int code = WEXITSTATUS(waiter_status);
+    if (code == WAITER_PROGRAM_OK) {
+        return 0;
+    }
+    return code > WAITER_ERRNO_BASE ? code - WAITER_ERRNO_BASE : COMMAND_FAILED;
+}
+
+}  // namespace
+
+int run_command(const char *program, char *const argv[], const CommandLimits &limits) {
+    // One block: the waiter's stack, then the program's.
+    char *stacks = static_cast<char *>(std::malloc(2 * STACK_SIZE));
+    if (stacks == nullptr) {
+        return ENOMEM;
+    }
+    // Signals stay blocked while a clone shares the caller's memory; the
+    // program gets the caller's mask back just before execve.
+    sigset_t all{};
+    sigset_t caller_mask{};
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &caller_mask);
+    ChildPlan plan{program, argv, &limits, &caller_mask, stacks + 2 * STACK_SIZE};
+    // Exit signal 0: no SIGCHLD to the caller, never reaped but by us.
+    const pid_t waiter = clone(waiter_main, stacks + STACK_SIZE, CLONE_VM | CLONE_VFORK, &plan);
+    const int clone_error = errno;
+    pthread_sigmask(SIG_SETMASK, &caller_mask, nullptr);
+    std::free(stacks);
+    if (waiter < 0) {
+        return clone_error;
+    }
+    int status = 0;
+    const int rc = wait_for(waiter, &status);
+    return rc != 0 ? rc : program_result(status);
+}
 
 int lkp_system_sec(const char *program, char *const argv[]) {
-    const pid_t child = fork();
-    if (child < 0) {
-        return errno;
-    }
-    if (child == 0) {
-        char *const environment[] = {nullptr};
-        execvpe(program, argv, environment);
-        // Never return into the library, and run none of the parent's exit handlers.
-        _exit(127);
-    }
-    // The exit status is not examined; an interrupted wait is not repeated.
-    int status = 0;
-    return waitpid(child, &status, 0) == child ? 0 : errno;
+    return run_command(program, argv, CommandLimits{0});
 }
 
 int cmd_exec(const char *program, const char *arg1, const char *arg2, const char *arg3,

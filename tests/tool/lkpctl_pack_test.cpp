@@ -141,6 +141,9 @@ std::string unit_problem(const std::string &archive) {
            "patch name of 1 to 63 characters with no comma, blank, TAB or newline (run with -v "
            "for the reasons)";
 }
+const std::string NO_EXTRACTION =
+    "package: /bin/tar cannot extract it (not a gzip tar archive, truncated, a member outside the "
+    "archive, or a file over 64 MiB)";
 const std::string NO_CHILD = "[LKP-ERR]:check_pkg_available: Failed to get the child dir.";
 const std::string BAD_LIST = "[LKP-ERR]:check_pkg_available: Failed to get the patch tar.";
 
@@ -162,8 +165,7 @@ void put_module(lkpsim::PackageSpec &spec, size_t index, const std::string &modu
 const HostileCase HOSTILE[] = {
     {"TwoTopLevelEntries", [](auto &s) { s.extra_top.emplace_back("x.txt", "x"); }, LAYOUT,
      NO_CHILD, ""},
-    {"NotAnArchive", [](auto &s) { s.raw_package = "not a tar file\n"; }, LAYOUT, NO_CHILD,
-     "not in gzip format"},
+    {"NotAnArchive", [](auto &s) { s.raw_package = "not a tar file\n"; }, NO_EXTRACTION, "", ""},
     {"StrayFile", [](auto &s) { s.extra_in_dir.emplace_back("README", "x"); }, LAYOUT,
      "[LKP-ERR]:Failed to check the patch format.", ""},
     {"NoManifest", [](auto &s) { s.content_present = false; }, LAYOUT,
