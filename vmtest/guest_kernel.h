@@ -21,8 +21,8 @@ bool wait_transitions();
 bool wait_patch_gone(const std::string &patch);
 
 // Takes a patch out by hand, whatever the library left: disables it, waits,
-// removes its module and unregisters it. Used to restore a clean kernel after
-// a case that is known to leave one behind.
+// removes its module and unregisters it. Cases whose failure would leave a
+// patch behind end with it, so that one failure does not spread to the next.
 void force_clean(const std::string &pkg, const std::string &patch);
 
 // Writes one text with one write() and closes; errno of the refusal, or 0.

@@ -306,10 +306,8 @@ int main() {
     guest::run_case("preload leaves nothing", preload_leaves_nothing,
                     "the trial load enables the patch at once and the removal right after "
                     "is refused with EAGAIN: the package stays loaded and live");
-    guest::run_case("dashed patch by kernel name", dashed_patch_by_kernel_name,
-                    "the patch name keeps the '-' of the file name, the kernel's has '_'");
-    guest::run_case("module named otherwise refused", module_named_otherwise_refused,
-                    "the module's declared name is not compared with the file name");
+    guest::run_case("dashed patch by kernel name", dashed_patch_by_kernel_name);
+    guest::run_case("module named otherwise refused", module_named_otherwise_refused);
     guest::run_case("lkpctl story", lkpctl_story);
     guest::run_case("control file refuses bad ops", control_file_refuses_bad_ops);
     guest::run_case("control file under concurrency", control_file_under_concurrency);
