@@ -50,15 +50,20 @@ static int control_open(struct inode *inode, struct file *file)
 	return single_open(file, control_show, NULL);
 }
 
-/* A name field: 1 to 63 characters, none of them a separator or a blank. */
+/*
+ * A name field: 1 to 63 bytes, none of them a comma, a blank or a control
+ * character (the record lines could not carry it); other bytes, UTF-8
+ * included, pass.
+ */
 static bool valid_name(const char *s)
 {
+	const unsigned char *c = (const unsigned char *)s;
 	size_t len = strlen(s);
 
 	if (len == 0 || len > NAME_MAX_LEN)
 		return false;
-	for (; *s; s++)
-		if (*s == ',' || *s <= ' ' || *s == 0x7f)
+	for (; *c; c++)
+		if (*c == ',' || *c <= ' ' || *c == 0x7f)
 			return false;
 	return true;
 }

@@ -217,7 +217,11 @@ void control_file_refuses_bad_ops() {
                             "add,1,pkg C,q", "add,1,pkgC,q\n", "mv,1,pkgC,q", "add,1,pkgC,a,b"}) {
         CHECK_EQ(guest::write_op(CONTROL, bad), EINVAL);
     }
+    CHECK_EQ(guest::write_op(CONTROL, "add,1,pkgC,a\tb"), EINVAL);
+    CHECK_EQ(guest::write_op(CONTROL, "add,1,pkgC,a\x7f"), EINVAL);
     CHECK_EQ(guest::write_op(CONTROL, "add,1,pkgC," + std::string(64, 'q')), EINVAL);
+    CHECK_EQ(guest::write_op(CONTROL, "add,1,pk\xc3\xa9,q"), 0);
+    CHECK_EQ(guest::write_op(CONTROL, "rm,1,pk\xc3\xa9,q"), 0);
     CHECK_EQ(guest::write_op(CONTROL, "add,1,pkgC," + std::string(63, 'q')), 0);
     CHECK_EQ(read_text(CONTROL), "2,pkgA,p1\n2,pkgA,p2\n1,pkgC," + std::string(63, 'q') + "\n");
     CHECK_EQ(guest::write_op(CONTROL, "rm,2,pkgA,p1"), 0);
