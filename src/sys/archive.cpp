@@ -15,8 +15,9 @@ int decompress_tar_gz(const char *archive, const char *dir) {
         return LKP_INVALID_ARGUMENT;
     }
     // A relative path starts with "./", so that tar never reads it as an
-    // option or as "-" (standard input); --force-local keeps a ':' from
-    // naming a remote host.
+    // option or as "-" (standard input). A '/' before any ':' also keeps GNU
+    // tar from taking "host:file" for a remote archive; no option of GNU
+    // tar's own is needed for that, which busybox's tar would refuse.
     char archive_arg[PATH_BUFFER_SIZE] = {};
     const int written = snprintf_s(archive_arg, sizeof archive_arg, sizeof archive_arg - 1,
                                    archive[0] == '/' ? "%s" : "./%s", archive);
@@ -24,7 +25,6 @@ int decompress_tar_gz(const char *archive, const char *dir) {
         return LKP_INVALID_ARGUMENT;
     }
     char *const argv[] = {const_cast<char *>(TAR_PROGRAM),
-                          const_cast<char *>("--force-local"),
                           const_cast<char *>("--no-same-owner"),
                           const_cast<char *>("-xzf"),
                           archive_arg,

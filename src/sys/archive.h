@@ -13,7 +13,7 @@ namespace tesvar {
 #endif
 constexpr off_t MAX_EXTRACTED_FILE_SIZE = TESVAR_MAX_EXTRACTED_FILE_SIZE;
 
-// Runs "/bin/tar --force-local --no-same-owner -xzf archive -C dir", a
+// Runs "/bin/tar --no-same-owner -xzf archive -C dir", a
 // relative archive path given as "./path", each extracted file limited to
 // MAX_EXTRACTED_FILE_SIZE. 0 only when tar exits with status 0; -257 when it
 // fails or cannot be run.
