@@ -9,15 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "fs_server.h"
-#include "guard.h"
 #include "history.h"
+#include "host_side.h"
 #include "kernel_state.h"
 #include "lkpsim/module_image.h"
 #include "log_capture.h"
 #include "module_table.h"
-#include "namespace_setup.h"
 #include "records.h"
+#include "sim_paths.h"
 
 namespace lkpsim {
 
@@ -55,7 +54,7 @@ Kernel *kernel() {
 void arm(Fault Kernel::*fault, int error, const std::string &name) {
     Fault armed{};
     armed.armed = 1;
-    armed.error = error;
+    armed.error.set(error);
     require(set_name(&armed.name, name), "module name too long: " + name);
     Kernel *k = kernel();
     KernelLock lock(k);
@@ -67,7 +66,7 @@ void set_raw(RawText Kernel::*raw, const std::string &text) {
     Kernel *k = kernel();
     KernelLock lock(k);
     std::memcpy((k->*raw).text, text.data(), text.size());
-    (k->*raw).length = static_cast<std::uint32_t>(text.size());
+    (k->*raw).length.set(static_cast<std::uint32_t>(text.size()));
     (k->*raw).set = 1;
 }
 
@@ -84,18 +83,19 @@ void place_manager_module() {
 
 }  // namespace
 
+// The client part: a kernel block already in this namespace means the host
+// part was prepared by the launcher (an emulated process); otherwise this
+// process prepares it itself. Either way the system log is captured here.
 void enter() {
     if (g_entered) {
         return;
     }
     std::string error;
-    require_call(install_module_guard(), "cannot install the module guard");
-    require(geteuid() == 0, "the simulated kernel side needs root");
-    require_call(access("/dev/fuse", R_OK | W_OK) == 0, "no usable /dev/fuse");
-    require(enter_private_namespace(&error), error);
-    require_call(create_kernel(), "cannot create the kernel state");
-    require(start_file_server(&error) && mount_kernel_views(&error) && start_log_capture(&error),
-            error);
+    if (shared_kernel() == nullptr) {
+        require(prepare_host_side(&error), error);
+    }
+    require(shared_kernel() != nullptr, "no kernel state to attach to");
+    require(start_log_capture(&error), error);
     g_entered = true;
 }
 
@@ -155,7 +155,7 @@ std::vector<std::string> inserted_modules() {
     Kernel *k = kernel();
     KernelLock lock(k);
     std::vector<std::string> names;
-    for (std::size_t i = 0; i < k->module_count; ++i) {
+    for (std::size_t i = 0; i < k->module_count.get(); ++i) {
         names.emplace_back(name_of(k->modules[i].name));
     }
     return names;
@@ -171,7 +171,7 @@ std::vector<std::string> records() {
     Kernel *k = kernel();
     KernelLock lock(k);
     std::vector<std::string> lines;
-    for (std::size_t i = 0; i < k->record_count; ++i) {
+    for (std::size_t i = 0; i < k->record_count.get(); ++i) {
         lines.push_back(record_line(k->records[i]));
     }
     return lines;
