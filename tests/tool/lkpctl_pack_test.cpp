@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <ostream>
 
@@ -62,6 +63,28 @@ TEST_F(LkpctlPackTest, PackedPackageChecksAndLoads) {
     });
     EXPECT_EQ(lkpsim::records(),
               (std::vector<std::string>{"2,hotfix_01.tar.gz,fix_a", "2,hotfix_01.tar.gz,fix_b"}));
+}
+
+// Without --date the date is $SOURCE_DATE_EPOCH's, also past 2038 on a 32-bit target.
+TEST_F(LkpctlPackTest, DefaultDateComesFromSourceDateEpochPast2038) {
+    make_modules({{"fix_a", "ext4"}});
+    const std::pair<const char *, const char *> cases[] = {
+        {"2147483647", "2038-01-19"},  // the last second of a 32-bit time_t
+        {"2147483648", "2038-01-19"},
+        {"4102444800", "2100-01-01"},
+    };
+    for (const auto &[epoch, date] : cases) {
+        SCOPED_TRACE(epoch);
+        ASSERT_EQ(setenv("SOURCE_DATE_EPOCH", epoch, 1), 0);
+        const ToolRun run = lkpctl({"pack", "-o", "%D/dated.tar.gz", "%D/fix_a.ko"});
+        unsetenv("SOURCE_DATE_EPOCH");
+        ASSERT_EQ(run.status, 0) << run.err;
+        const ToolRun manifest =
+            run_tool("/bin/tar", {"-xzOf", expand("%D/dated.tar.gz"), "dated/content"});
+        EXPECT_NE(manifest.out.find(std::string("\ndate: ") + date + "\n"), std::string::npos)
+            << manifest.out;
+        std::filesystem::remove(expand("%D/dated.tar.gz"));
+    }
 }
 
 // The same inputs give the same bytes, whatever the umask and the module files' times.
