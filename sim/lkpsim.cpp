@@ -23,6 +23,7 @@ namespace lkpsim {
 namespace {
 
 bool g_entered = false;
+bool g_attached = false;
 
 [[noreturn]] void die(const std::string &why) {
     std::fprintf(stderr, "lkpsim: %s\n", why.c_str());
@@ -44,9 +45,9 @@ void require_call(bool ok, const std::string &what) {
 }
 
 Kernel *kernel() {
-    Kernel *kernel = g_entered ? shared_kernel() : nullptr;
+    Kernel *kernel = g_entered || g_attached ? shared_kernel() : nullptr;
     if (kernel == nullptr) {
-        die("lkpsim::enter() has not run in this process");
+        die("lkpsim::enter() or attach() has not run in this process");
     }
     return kernel;
 }
@@ -103,6 +104,11 @@ bool entered() {
     return g_entered;
 }
 
+bool attach() {
+    g_attached = g_entered || shared_kernel() != nullptr;
+    return g_attached;
+}
+
 void reset() {
     Kernel *k = kernel();
     {
@@ -136,7 +142,9 @@ void clear_history() {
 }
 
 std::vector<LogLine> take_log() {
-    kernel();
+    if (!g_entered) {
+        die("lkpsim::take_log() needs enter(): only the entering process captures the log");
+    }
     return take_captured_log();
 }
 
