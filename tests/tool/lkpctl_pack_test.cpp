@@ -1,12 +1,14 @@
 // lkpctl pack and check: building packages from module files, refusing names
 // the control file cannot carry, and naming what is wrong with hostile
 // packages, without touching the kernel.
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <ostream>
 
 #include "lkpsim/lkpsim.h"
@@ -85,6 +87,31 @@ TEST_F(LkpctlPackTest, DefaultDateComesFromSourceDateEpochPast2038) {
             << manifest.out;
         std::filesystem::remove(expand("%D/dated.tar.gz"));
     }
+}
+
+// A device's BusyBox tar has none of GNU tar's archive options: pack says that
+// it needs GNU tar rather than only that tar failed. The stand-in answers
+// every call as BusyBox does to an option it lacks.
+TEST_F(LkpctlPackTest, PackSaysItNeedsGnuTar) {
+    make_modules({{"fix_a", "ext4"}});
+    const std::string busybox_tar = expand("%D/busybox_tar");
+    {
+        std::ofstream script(busybox_tar);
+        script << "#!/bin/sh\necho \"tar: unrecognized option '$1'\" >&2\nexit 1\n";
+    }
+    ASSERT_EQ(chmod(busybox_tar.c_str(), 0755), 0);
+    // The namespace's mounts are private: the host's tar stays as it is.
+    ASSERT_EQ(mount(busybox_tar.c_str(), "/bin/tar", nullptr, MS_BIND, nullptr), 0);
+    const ToolRun run = lkpctl({"pack", "-o", "%D/p.tar.gz", "%D/fix_a.ko"});
+    ASSERT_EQ(umount2("/bin/tar", MNT_DETACH), 0);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "tar: unrecognized option '--sort=name'\n"
+              "lkpctl: pack: /bin/tar exited with status 1 (pack needs GNU tar as /bin/tar; a "
+              "BusyBox tar cannot make reproducible archives: pack on a build machine)\n"
+              "lkpctl: pack: -5: Input/output error\n");
+    EXPECT_FALSE(std::filesystem::exists(expand("%D/p.tar.gz")));
 }
 
 // The same inputs give the same bytes, whatever the umask and the module files' times.
