@@ -43,7 +43,8 @@ constexpr const char *EMULATOR_VARIABLE = "LKPSIM_EMULATOR";
 std::string elf_identity(const char *path) {
     const Fd file(open(path, O_RDONLY | O_CLOEXEC));
     std::array<char, 20> head{};
-    if (!file.valid() || read(file.get(), head.data(), head.size()) != static_cast<ssize_t>(head.size()) ||
+    if (!file.valid() ||
+        read(file.get(), head.data(), head.size()) != static_cast<ssize_t>(head.size()) ||
         std::string_view(head.data(), 4) != "\177ELF") {
         return "";
     }
@@ -116,6 +117,17 @@ std::string read_back(int fd) {
     }
 }
 
+// The NULL-terminated vector exec takes, pointing into texts.
+std::vector<char *> pointers_to(std::vector<std::string> *texts) {
+    std::vector<char *> pointers;
+    pointers.reserve(texts->size() + 1);
+    for (std::string &text : *texts) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 // Runs the program with out_fd and err_fd (when not -1) as its standard output and error.
 int run_with(char *const argv[], int out_fd, int err_fd) {
     std::vector<std::string> command = emulator_for(argv[0]);
@@ -124,17 +136,8 @@ int run_with(char *const argv[], int out_fd, int err_fd) {
     for (char *const *arg = argv; *arg != nullptr; ++arg) {
         command.emplace_back(*arg);
     }
-    std::vector<char *> command_pointers;
-    for (std::string &word : command) {
-        command_pointers.push_back(word.data());
-    }
-    command_pointers.push_back(nullptr);
-    std::vector<char *> pointers;
-    pointers.reserve(environment.size() + 1);
-    for (std::string &entry : environment) {
-        pointers.push_back(entry.data());
-    }
-    pointers.push_back(nullptr);
+    std::vector<char *> command_pointers = pointers_to(&command);
+    std::vector<char *> environment_pointers = pointers_to(&environment);
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) {
@@ -145,7 +148,7 @@ int run_with(char *const argv[], int out_fd, int err_fd) {
             (err_fd >= 0 && dup2(err_fd, STDERR_FILENO) < 0)) {
             _exit(127);
         }
-        execvpe(command_pointers[0], command_pointers.data(), pointers.data());
+        execvpe(command_pointers[0], command_pointers.data(), environment_pointers.data());
         std::perror(argv[0]);
         _exit(127);
     }

@@ -57,8 +57,9 @@ StepResult write_tar_gz(const std::string &parent, const std::string &entry,
     StepResult result = run_program(tar);
     if (!result.ok()) {
         if (!tar_is_gnu()) {
-            result.detail += " (pack needs GNU tar as /bin/tar; a BusyBox tar cannot make "
-                             "reproducible archives: pack on a build machine)";
+            result.detail +=
+                " (pack needs GNU tar as /bin/tar; a BusyBox tar cannot make "
+                "reproducible archives: pack on a build machine)";
         }
         return result;
     }

@@ -32,17 +32,17 @@ TEST_F(SharedStateTest, RecordsWrittenHereAreReadByThePeer) {
     lkpsim::register_patch(0x01020304, "pkg_a.tar.gz", "fix_a");
     lkpsim::register_patch(INT32_MIN, "pkg_a.tar.gz", "fix_b");
     lkpsim::register_patch(-2, "pkg_b.tar.gz", "fix_c");
-    EXPECT_EQ(peer({"records"}), (Lines{"16909060,pkg_a.tar.gz,fix_a",
-                                        "-2147483648,pkg_a.tar.gz,fix_b", "-2,pkg_b.tar.gz,fix_c"}));
+    EXPECT_EQ(peer({"records"}),
+              (Lines{"16909060,pkg_a.tar.gz,fix_a", "-2147483648,pkg_a.tar.gz,fix_b",
+                     "-2,pkg_b.tar.gz,fix_c"}));
 }
 
 TEST_F(SharedStateTest, RecordsWrittenByThePeerAreReadHere) {
     lkpsim::register_patch(7, "pkg_a.tar.gz", "fix_a");
     peer({"register", "2147483647", "pkg_b.tar.gz", "fix_b"});
     peer({"register", "-16909060", "pkg_b.tar.gz", "fix_c"});
-    EXPECT_EQ(lkpsim::records(),
-              (Lines{"7,pkg_a.tar.gz,fix_a", "2147483647,pkg_b.tar.gz,fix_b",
-                     "-16909060,pkg_b.tar.gz,fix_c"}));
+    EXPECT_EQ(lkpsim::records(), (Lines{"7,pkg_a.tar.gz,fix_a", "2147483647,pkg_b.tar.gz,fix_b",
+                                        "-16909060,pkg_b.tar.gz,fix_c"}));
     EXPECT_EQ(lkpsim::patch_state("fix_c"), "disabled");
 }
 
