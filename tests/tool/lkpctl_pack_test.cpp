@@ -101,7 +101,7 @@ TEST_F(LkpctlPackTest, PackSaysItNeedsGnuTar) {
     }
     ASSERT_EQ(chmod(busybox_tar.c_str(), 0755), 0);
     // The namespace's mounts are private: the host's tar stays as it is.
-    ASSERT_EQ(mount(busybox_tar.c_str(), "/bin/tar", nullptr, MS_BIND, nullptr), 0);
+    ASSERT_EQ(mount(busybox_tar.c_str(), "/bin/tar", "none", MS_BIND, nullptr), 0);
     const ToolRun run = lkpctl({"pack", "-o", "%D/p.tar.gz", "%D/fix_a.ko"});
     ASSERT_EQ(umount2("/bin/tar", MNT_DETACH), 0);
     EXPECT_EQ(run.status, 1);
