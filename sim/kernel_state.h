@@ -28,8 +28,9 @@ void open_kernel_lock();
 // Holds the block's lock: a thread mutex within the process and an open file
 // description lock (F_OFD_SETLKW) on the block's file between processes,
 // which works alike for native and emulated processes and is released by the
-// kernel when a holder dies. Never hold it across file access to the kernel
-// files, whose server needs the same lock.
+// kernel when a holder dies. There is one block per namespace, so `kernel`
+// only names what the caller is about to change. Never hold it across file
+// access to the kernel files, whose server needs the same lock.
 class KernelLock {
 public:
     explicit KernelLock(const Kernel *kernel);
