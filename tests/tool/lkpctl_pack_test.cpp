@@ -1,10 +1,12 @@
 // lkpctl pack and check: building packages from module files, refusing names
 // the control file cannot carry, and naming what is wrong with hostile
 // packages, without touching the kernel.
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -63,6 +65,53 @@ TEST_F(LkpctlPackTest, PackedPackageChecksAndLoads) {
     });
     EXPECT_EQ(lkpsim::records(),
               (std::vector<std::string>{"2,hotfix_01.tar.gz,fix_a", "2,hotfix_01.tar.gz,fix_b"}));
+}
+
+// Without --date the date is $SOURCE_DATE_EPOCH's, also past 2038 on a 32-bit target.
+TEST_F(LkpctlPackTest, DefaultDateComesFromSourceDateEpochPast2038) {
+    make_modules({{"fix_a", "ext4"}});
+    const std::pair<const char *, const char *> cases[] = {
+        {"2147483647", "2038-01-19"},  // the last second of a 32-bit time_t
+        {"2147483648", "2038-01-19"},
+        {"4102444800", "2100-01-01"},
+    };
+    for (const auto &[epoch, date] : cases) {
+        SCOPED_TRACE(epoch);
+        ASSERT_EQ(setenv("SOURCE_DATE_EPOCH", epoch, 1), 0);
+        const ToolRun run = lkpctl({"pack", "-o", "%D/dated.tar.gz", "%D/fix_a.ko"});
+        unsetenv("SOURCE_DATE_EPOCH");
+        ASSERT_EQ(run.status, 0) << run.err;
+        const ToolRun manifest =
+            run_tool("/bin/tar", {"-xzOf", expand("%D/dated.tar.gz"), "dated/content"});
+        EXPECT_NE(manifest.out.find(std::string("\ndate: ") + date + "\n"), std::string::npos)
+            << manifest.out;
+        std::filesystem::remove(expand("%D/dated.tar.gz"));
+    }
+}
+
+// A device's BusyBox tar has none of GNU tar's archive options: pack says that
+// it needs GNU tar rather than only that tar failed. The stand-in answers
+// every call as BusyBox does to an option it lacks.
+TEST_F(LkpctlPackTest, PackSaysItNeedsGnuTar) {
+    make_modules({{"fix_a", "ext4"}});
+    const std::string busybox_tar = expand("%D/busybox_tar");
+    {
+        std::ofstream script(busybox_tar);
+        script << "#!/bin/sh\necho \"tar: unrecognized option '$1'\" >&2\nexit 1\n";
+    }
+    ASSERT_EQ(chmod(busybox_tar.c_str(), 0755), 0);
+    // The namespace's mounts are private: the host's tar stays as it is.
+    ASSERT_EQ(mount(busybox_tar.c_str(), "/bin/tar", "none", MS_BIND, nullptr), 0);
+    const ToolRun run = lkpctl({"pack", "-o", "%D/p.tar.gz", "%D/fix_a.ko"});
+    ASSERT_EQ(umount2("/bin/tar", MNT_DETACH), 0);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "tar: unrecognized option '--sort=name'\n"
+              "lkpctl: pack: /bin/tar exited with status 1 (pack needs GNU tar as /bin/tar; a "
+              "BusyBox tar cannot make reproducible archives: pack on a build machine)\n"
+              "lkpctl: pack: -5: Input/output error\n");
+    EXPECT_FALSE(std::filesystem::exists(expand("%D/p.tar.gz")));
 }
 
 // The same inputs give the same bytes, whatever the umask and the module files' times.
