@@ -182,7 +182,13 @@ int run_command(const char *program, char *const argv[], const CommandLimits &li
     pthread_sigmask(SIG_SETMASK, &all, &caller_mask);
     ChildPlan plan{program, argv, &limits, &caller_mask, stacks + 2 * STACK_SIZE, report[1]};
     // Exit signal 0: no SIGCHLD to the caller, never reaped but by us.
-    const pid_t waiter = clone(waiter_main, stacks + STACK_SIZE, CLONE_VM | CLONE_VFORK, &plan);
+    pid_t waiter = clone(waiter_main, stacks + STACK_SIZE, CLONE_VM | CLONE_VFORK, &plan);
+    if (waiter < 0 && errno == EINVAL) {
+        // An emulator that cannot give a child an exit signal of its own
+        // (a user-mode emulator refuses it) gets an ordinary waiter: the
+        // report pipe still carries the outcome if it is reaped elsewhere.
+        waiter = clone(waiter_main, stacks + STACK_SIZE, CLONE_VM | CLONE_VFORK | SIGCHLD, &plan);
+    }
     const int clone_error = errno;
     pthread_sigmask(SIG_SETMASK, &caller_mask, nullptr);
     std::free(stacks);
@@ -193,7 +199,9 @@ int run_command(const char *program, char *const argv[], const CommandLimits &li
     const bool reported = read_report(&report_read, &report_write, &code);
     int status = 0;
     const int rc = wait_for(waiter, &status);
-    if (rc != 0) {
+    // ECHILD after a report: an ordinary waiter, already reaped by the
+    // kernel (SIGCHLD ignored) or by the caller's own handler, has ended.
+    if (rc != 0 && !(rc == ECHILD && reported)) {
         return rc;
     }
     return reported ? program_result(code) : COMMAND_FAILED;

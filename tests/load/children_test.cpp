@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -101,7 +102,11 @@ TEST_F(Children, LoadWithReapingSigchldHandler) {
     const SavedAction saved(SIGCHLD, action);
     g_sigchld_calls = 0;
     expect_clean_load();
-    EXPECT_EQ(g_sigchld_calls.load(), 0) << "the library's children signalled the caller";
+    // Under a user-mode emulator the waiter is an ordinary child (no exit
+    // signal of its own there), so only the clean load holds.
+    if (std::getenv("LKPSIM_EMULATOR") == nullptr) {
+        EXPECT_EQ(g_sigchld_calls.load(), 0) << "the library's children signalled the caller";
+    }
 }
 
 std::atomic<int> g_interruptions{0};
