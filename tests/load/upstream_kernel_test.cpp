@@ -65,6 +65,17 @@ TEST_F(UpstreamKernel, PatchIsEnabledByItsInsertionAndDisabledForGood) {
     take_log();
 }
 
+// A reset goes back to the default model, where an inserted patch leaves freely.
+TEST_F(UpstreamKernel, ResetEndsTheModel) {
+    lkpsim::insert_patch("fix_1");
+    EXPECT_EQ(navo_lkp_rmmod("fix_1"), TRY_AGAIN);
+    lkpsim::reset();
+    lkpsim::insert_patch("fix_1");
+    EXPECT_EQ(navo_lkp_rmmod("fix_1"), 0);
+    EXPECT_EQ(lkpsim::history(), Lines{"delete fix_1 0x880 0"});
+    expect_no_patches();
+}
+
 // The rollback disables the first patch before it removes its module.
 TEST_F(UpstreamKernel, RollbackDisablesThenRemoves) {
     EXPECT_EQ(navo_lkp_load(second_unit_fails().c_str()), TARGET_NOT_LOADED);
