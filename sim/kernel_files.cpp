@@ -24,11 +24,15 @@ int judge_switch(Kernel *kernel, std::string_view patch, std::string_view value)
     if (value != "1" && value != "0") {
         return EINVAL;
     }
-    const Module *module = find_module(kernel, patch);
+    Module *module = find_module(kernel, patch);
     if (module == nullptr || !has_livepatch_dir(*module)) {
         return ENODEV;
     }
     set_record_state(kernel, patch, value == "1" ? "enabled" : "disabled");
+    // Upstream, disabling is final: the patch is freed and its directory goes.
+    if (value == "0" && kernel->enable_on_insert != 0) {
+        module->hidden = 1;
+    }
     return 0;
 }
 
@@ -59,6 +63,11 @@ std::string state_text(const Kernel &kernel) {
 }
 
 std::string enabled_text(Kernel *kernel, std::string_view patch) {
+    // Upstream, the switch is the module's own, registered or not.
+    const Module *module = find_module(kernel, patch);
+    if (kernel->enable_on_insert != 0 && module != nullptr) {
+        return is_upstream_enabled(*kernel, *module) ? "1\n" : "0\n";
+    }
     const Record *record = find_patch_record(kernel, patch);
     return record != nullptr && name_is(record->state, "enabled") ? "1\n" : "0\n";
 }

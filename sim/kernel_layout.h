@@ -16,7 +16,7 @@
 namespace lkpsim {
 
 constexpr std::uint32_t KERNEL_MAGIC = 0x4c4b5053;  // "LKPS"
-constexpr std::uint32_t KERNEL_LAYOUT_VERSION = 2;
+constexpr std::uint32_t KERNEL_LAYOUT_VERSION = 3;
 
 constexpr std::size_t NAME_SIZE = 64;  // names of at most 63 characters
 constexpr std::size_t MAX_RECORDS = 1024;
@@ -87,6 +87,10 @@ struct Kernel {
 
     RawText raw_control;
     RawText raw_state;
+
+    // 1: the upstream model - a live patch is enabled by its insertion,
+    // disabling it is final and its enabled module cannot be removed.
+    std::uint8_t enable_on_insert;
 };
 
 // The layout is part of the contract between architectures: any change here
@@ -96,7 +100,8 @@ static_assert(sizeof(Module) == 1094 && offsetof(Module, targets) == 68, "module
 static_assert(sizeof(Fault) == 69 && offsetof(Fault, name) == 5, "fault layout");
 static_assert(sizeof(RawText) == 5 + RAW_TEXT_SIZE, "raw text layout");
 static_assert(offsetof(Kernel, records) == 12 && offsetof(Kernel, module_count) == 200716 &&
-                  offsetof(Kernel, history_total) == 1325354 && sizeof(Kernel) == 1980732,
+                  offsetof(Kernel, history_total) == 1325354 && sizeof(Kernel) == 1980733 &&
+                  offsetof(Kernel, enable_on_insert) == 1980732,
               "kernel block layout");
 
 }  // namespace lkpsim

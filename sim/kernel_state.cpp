@@ -128,6 +128,7 @@ void reset_kernel(Kernel *kernel) {
     kernel->history_total.set(0);
     kernel->raw_control.set = 0;
     kernel->raw_state.set = 0;
+    kernel->enable_on_insert = 0;
 }
 
 }  // namespace lkpsim

@@ -267,6 +267,12 @@ void set_state_file_present(bool present) {
     k->state_file_present = present ? 1 : 0;
 }
 
+void set_enable_on_insert(bool on) {
+    Kernel *k = kernel();
+    KernelLock lock(k);
+    k->enable_on_insert = on ? 1 : 0;
+}
+
 void set_raw_control(const std::string &text) {
     set_raw(&Kernel::raw_control, text);
 }

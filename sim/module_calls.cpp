@@ -47,6 +47,19 @@ int check_removal(const char *name, unsigned long flags) {
     return (flags & O_NONBLOCK) == 0 ? EINVAL : 0;
 }
 
+// Removes the module; an enabled live patch still holds its own module.
+int remove_unless_held(Kernel *kernel, const std::string &name) {
+    const Module *module = find_module(kernel, name);
+    if (module == nullptr) {
+        return ENOENT;
+    }
+    if (is_upstream_enabled(*kernel, *module)) {
+        return EAGAIN;
+    }
+    remove_module(kernel, name);
+    return 0;
+}
+
 }  // namespace
 
 int emulate_init_module(const void *image, unsigned long length, const char * /*parameters*/) {
@@ -82,8 +95,8 @@ int emulate_delete_module(const char *name, unsigned long flags) {
     if (error == 0) {
         error = take_fault(&kernel->delete_fault, given) ? kernel->delete_fault.error.get() : 0;
     }
-    if (error == 0 && !remove_module(kernel, given)) {
-        error = ENOENT;
+    if (error == 0) {
+        error = remove_unless_held(kernel, given);
     }
     record_delete(kernel, given, flags, error);
     return error;

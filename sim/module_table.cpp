@@ -124,4 +124,8 @@ bool has_livepatch_dir(const Module &module) {
     return module.livepatch != 0 && module.hidden == 0 && !name_is(module.name, MANAGER_MODULE);
 }
 
+bool is_upstream_enabled(const Kernel &kernel, const Module &module) {
+    return kernel.enable_on_insert != 0 && has_livepatch_dir(module);
+}
+
 }  // namespace lkpsim

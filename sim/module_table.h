@@ -34,6 +34,10 @@ bool remove_module(Kernel *kernel, std::string_view name);
 // True when the module shows a directory under /sys/kernel/livepatch.
 bool has_livepatch_dir(const Module &module);
 
+// In the upstream model (Kernel::enable_on_insert): a live patch is enabled
+// from its insertion until it is disabled, which also removes its directory.
+bool is_upstream_enabled(const Kernel &kernel, const Module &module);
+
 }  // namespace lkpsim
 
 #endif

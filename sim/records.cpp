@@ -8,6 +8,7 @@
 
 #include "history.h"
 #include "kernel_state.h"
+#include "module_table.h"
 #include "names.h"
 
 namespace lkpsim {
@@ -64,7 +65,15 @@ int apply_op(Kernel *kernel, const OpLine &op) {
         if (find_patch_record(kernel, op.patch) != nullptr) {
             return EINVAL;
         }
-        return add_record(kernel, op.num, op.pkg, op.patch) ? 0 : ENOSPC;
+        if (!add_record(kernel, op.num, op.pkg, op.patch)) {
+            return ENOSPC;
+        }
+        // The state word follows the module when its insertion enabled it.
+        const Module *module = find_module(kernel, op.patch);
+        if (module != nullptr && is_upstream_enabled(*kernel, *module)) {
+            set_record_state(kernel, op.patch, "enabled");
+        }
+        return 0;
     }
     const std::size_t index = record_index(*kernel, op.pkg, op.patch);
     if (index == kernel->record_count.get()) {

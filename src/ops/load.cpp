@@ -10,6 +10,7 @@
 #include "kernel/record.h"
 #include "ops/names_policy.h"
 #include "ops/package_check.h"
+#include "ops/patch_settle.h"
 #include "ops/unit_install.h"
 #include "sys/archive.h"
 #include "sys/file_access.h"
@@ -108,6 +109,19 @@ int load_package(const char *pkg_path, const char *pkg_name) {
     return rc;
 }
 
+constexpr int32_t STATE_NUMBER_ENABLED = 5;
+
+// A kernel whose insertion enables a live patch makes the trial load live,
+// and will not remove it so: switch it off and let its patches settle first.
+void switch_off_trial(const char *pkg_name) {
+    if (navo_lkp_state(pkg_name) != STATE_NUMBER_ENABLED) {
+        return;
+    }
+    if (navo_lkp_deactivate(pkg_name) == LKP_OK) {
+        wait_package_settled(pkg_name);
+    }
+}
+
 }  // namespace
 
 }  // namespace tesvar
@@ -127,7 +141,8 @@ extern "C" TESVAR_API int32_t navo_lkp_load(const char *pkg_path) {
     return tesvar::load_package(pkg_path, pkg_name.get());
 }
 
-// Calls navo_lkp_load and navo_lkp_remove through their exported names.
+// Calls navo_lkp_load, navo_lkp_state, navo_lkp_deactivate and
+// navo_lkp_remove through their exported names.
 extern "C" TESVAR_API int32_t navo_lkp_preload(const char *pkg_path) {
     HeapText pkg_name(pkg_path != nullptr ? tesvar::get_file_name(pkg_path) : nullptr);
     if (!pkg_name) {
@@ -136,6 +151,7 @@ extern "C" TESVAR_API int32_t navo_lkp_preload(const char *pkg_path) {
     }
     int32_t rc = navo_lkp_load(pkg_path);
     if (rc == tesvar::LKP_OK) {
+        tesvar::switch_off_trial(pkg_name.get());
         return navo_lkp_remove(pkg_name.get());
     }
     // Already loaded: it would load, and nothing is to be undone.

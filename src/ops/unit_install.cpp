@@ -8,6 +8,7 @@
 #include "kernel/control_file.h"
 #include "kernel/kernel_paths.h"
 #include "kernel/modules.h"
+#include "ops/patch_settle.h"
 #include "ops/unit_layout.h"
 #include "sys/names.h"
 #include "sys/owned.h"
@@ -42,8 +43,10 @@ struct UnitContext {
 };
 
 // Takes a patch's module out of the kernel again; a failure is only logged.
+// A patch that its insertion enabled holds its module until it is disabled.
 void remove_module(const char *patch_name) {
-    const int removed = navo_lkp_rmmod(patch_name);
+    const int removed = disable_if_enabled(patch_name) ? remove_disabled_module(patch_name)
+                                                       : navo_lkp_rmmod(patch_name);
     if (removed != 0) {
         lkp_log(LKP_ERR, "Failed lkp rmmod, ret %d.", removed);
     }

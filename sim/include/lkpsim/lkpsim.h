@@ -119,6 +119,11 @@ enum class Manager {
 void set_manager(Manager manager);
 // Shows or hides /proc/livepatch/state (a kernel without live patching).
 void set_state_file_present(bool present);
+// The upstream kernel's model (off after reset()): a live patch module is
+// enabled by its insertion (its record, once added, says "enabled"); writing
+// "0" to its enabled file disables it for good and removes its livepatch
+// directory; delete_module of an enabled patch's module fails with EAGAIN.
+void set_enable_on_insert(bool on);
 // Serves this text as the control file / state file instead of the records.
 void set_raw_control(const std::string &text);
 void set_raw_state(const std::string &text);
