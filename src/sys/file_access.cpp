@@ -63,7 +63,17 @@ FILE *open_file(const char *mode, const char *format, ...) {
         lkp_log(LKP_ERR, "open_file: Failed to translated to canonical filepatch.");
         return nullptr;
     }
-    FILE *stream = std::fopen(canonical.get(), mode);
+    // Close-on-exec, so that no child started meanwhile (by this thread's
+    // commands or another thread's) inherits the kernel's files.
+    char cloexec_mode[8] = {};
+    const size_t mode_length = std::strlen(mode);
+    if (mode_length + 2 > sizeof cloexec_mode) {
+        lkp_log(LKP_ERR, "open_file: Failed to open the file.");
+        return nullptr;
+    }
+    std::memcpy(cloexec_mode, mode, mode_length);
+    cloexec_mode[mode_length] = 'e';
+    FILE *stream = std::fopen(canonical.get(), cloexec_mode);
     if (stream == nullptr) {
         lkp_log(LKP_ERR, "open_file: Failed to open the file.");
     }
