@@ -1,9 +1,10 @@
 // The consistency check of the control file against the state file. The
 // state file holds two head lines, at most one line per control record and
 // at most one trailer line; the package's state is that of its last patch.
-// The two files are opened one after the other, so a load or removal by
-// another caller in between can make one honest reading disagree: a
-// disagreeing reading is retried, and only the last one's reason is logged.
+// The two files are opened one after the other, so a change in between can
+// make one honest reading disagree: the library's own changes are kept out
+// of that moment by the kernel-files lock, and a reading that disagrees all
+// the same is retried; only the last one's reason is logged.
 #include "kernel/consistency.h"
 
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include "kernel/line_buffer.h"
 #include "kernel/record.h"
 #include "sys/file_access.h"
+#include "sys/kernel_files_lock.h"
 #include "sys/owned.h"
 
 namespace tesvar {
@@ -187,20 +189,54 @@ Mismatch compare_records(FILE *control_file, FILE *state_file, const char *pkg_n
     return check_tails(control_file, state_file);
 }
 
+// The canonical path of a kernel file: NULL (logged) when it cannot be opened.
+HeapText kernel_file_path(const char *path) {
+    HeapText canonical(canonical_file_path(path));
+    if (!canonical) {
+        lkp_log(LKP_ERR, "Failed to open %s.", path);
+    }
+    return canonical;
+}
+
+// Opens a kernel file and reads its first block, which is when a kernel
+// file's text is made: NULL (logged) when it cannot be opened.
+FILE *open_kernel_file(const HeapText &canonical, const char *path) {
+    FILE *stream = open_canonical(canonical.get(), "r");
+    if (stream == nullptr) {
+        lkp_log(LKP_ERR, "Failed to open %s.", path);
+        return nullptr;
+    }
+    const int first = std::getc(stream);
+    if (first != EOF) {
+        std::ungetc(first, stream);
+    }
+    return stream;
+}
+
 // One reading of both files: -262 (logged) when one cannot be opened,
-// otherwise 0 with *reason telling whether they agree.
+// otherwise 0 with *reason telling whether they agree. Both paths are
+// resolved first and both texts taken under the lock, as close together as
+// possible.
 int read_once(const char *pkg_name, char *state, PackagePatches *patches, Mismatch *reason) {
-    Stream control_file(open_file("r", "%s", CONTROL_FILE));
+    const HeapText control_path = kernel_file_path(CONTROL_FILE);
+    if (!control_path) {
+        return LKP_OPEN_FAILED;
+    }
+    const HeapText state_path = kernel_file_path(STATE_FILE);
+    if (!state_path) {
+        return LKP_OPEN_FAILED;
+    }
+    KernelFilesLock lock(KernelFilesLock::Mode::Shared);
+    const Stream control_file(open_kernel_file(control_path, CONTROL_FILE));
     if (!control_file) {
-        lkp_log(LKP_ERR, "Failed to open %s.", CONTROL_FILE);
         return LKP_OPEN_FAILED;
     }
     // Declared second, so closed first on every path.
-    Stream state_file(open_file("r", "%s", STATE_FILE));
+    const Stream state_file(open_kernel_file(state_path, STATE_FILE));
     if (!state_file) {
-        lkp_log(LKP_ERR, "Failed to open %s.", STATE_FILE);
         return LKP_OPEN_FAILED;
     }
+    lock.release();
     *reason = compare_records(control_file.get(), state_file.get(), pkg_name, state, patches);
     return LKP_OK;
 }

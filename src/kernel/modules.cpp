@@ -75,7 +75,8 @@ using tesvar::Mapping;
 
 extern "C" TESVAR_API int32_t navo_lkp_insmod(const char *path) {
     errno = 0;
-    Fd file(open(path, O_RDONLY));
+    // O_NONBLOCK: a FIFO must not hold the call in open().
+    Fd file(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!file.valid()) {
         return -errno;
     }
