@@ -73,6 +73,14 @@ std::string log_hint(const Invocation &inv) {
     return inv.verbose ? "" : " (run with -v for the reasons)";
 }
 
+bool output_written() {
+    const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    if (!written) {
+        std::fputs("lkpctl: cannot write to standard output\n", stderr);
+    }
+    return written && std::fflush(stderr) == 0 && std::ferror(stderr) == 0;
+}
+
 int report(const Invocation &inv, const Outcome &outcome) {
     if (inv.json) {
         print_json(inv, outcome);
