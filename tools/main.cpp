@@ -130,14 +130,16 @@ Outcome run(const ParsedLine &line, ToolLock *lock, int *signal_number) {
 void report_signal(const Invocation &inv, const Outcome &outcome, int signal_number) {
     const char *name = signal_name(signal_number);
     if (inv.command == "pack") {
-        std::fprintf(stderr, "lkpctl: pack: %s received; stopped, no package written\n", name);
+        (void)std::fprintf(stderr, "lkpctl: pack: %s received; stopped, no package written\n",
+                           name);
     } else if (outcome.exit_status == EXIT_OK) {
-        std::fprintf(stderr, "lkpctl: %s: %s received; stopped after the operation completed\n",
-                     inv.command.c_str(), name);
+        (void)std::fprintf(stderr,
+                           "lkpctl: %s: %s received; stopped after the operation completed\n",
+                           inv.command.c_str(), name);
     } else {
-        std::fprintf(stderr,
-                     "lkpctl: %s: %s received; stopped after the operation finished with %d\n",
-                     inv.command.c_str(), name, outcome.result);
+        (void)std::fprintf(
+            stderr, "lkpctl: %s: %s received; stopped after the operation finished with %d\n",
+            inv.command.c_str(), name, outcome.result);
     }
 }
 

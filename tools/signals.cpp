@@ -30,11 +30,11 @@ void record(int signal_number) {
 
 DeferredSignals::DeferredSignals() noexcept {
     const sigset_t set = termination_set();
-    sigprocmask(SIG_BLOCK, &set, &previous_);
+    pthread_sigmask(SIG_BLOCK, &set, &previous_);
 }
 
 DeferredSignals::~DeferredSignals() {
-    sigprocmask(SIG_SETMASK, &previous_, nullptr);
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 
 int DeferredSignals::take() noexcept {
@@ -78,14 +78,14 @@ int CaughtSignals::caught() noexcept {
 
 const char *signal_name(int signal_number) {
     switch (signal_number) {
-    case SIGINT:
-        return "SIGINT";
-    case SIGTERM:
-        return "SIGTERM";
-    case SIGHUP:
-        return "SIGHUP";
-    default:
-        return "a signal";
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "a signal";
     }
 }
 

@@ -41,7 +41,8 @@ bool changes_kernel(const std::string &command) {
 }
 
 StepResult ToolLock::acquire(bool no_wait) {
-    file_ = UniqueFd(open(TOOL_LOCK_PATH, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, LOCK_FILE_MODE));
+    file_ =
+        UniqueFd(open(TOOL_LOCK_PATH, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, LOCK_FILE_MODE));
     if (!file_.valid()) {
         return errno_failure(std::string("cannot open the lock file ") + TOOL_LOCK_PATH, errno);
     }
@@ -57,8 +58,8 @@ StepResult ToolLock::acquire(bool no_wait) {
                                              TOOL_LOCK_PATH + " held); not waiting (--no-wait)");
     }
     if (error == EWOULDBLOCK) {
-        std::fprintf(stderr, "lkpctl: waiting for another lkpctl to finish (lock %s)...\n",
-                     TOOL_LOCK_PATH);
+        (void)std::fprintf(stderr, "lkpctl: waiting for another lkpctl to finish (lock %s)...\n",
+                           TOOL_LOCK_PATH);
         error = lock_file(file_.get(), LOCK_EX);
     }
     if (error != 0) {

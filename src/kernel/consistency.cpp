@@ -31,20 +31,21 @@ enum class Mismatch { None, Malloc, Head, Records, Tail };
 
 void log_reason(Mismatch reason) {
     switch (reason) {
-    case Mismatch::Malloc:
-        lkp_log(LKP_ERR, "Failed to malloc.");
-        break;
-    case Mismatch::Head:
-        lkp_log(LKP_ERR, "Failed to ignore the head diff.");
-        break;
-    case Mismatch::Records:
-        lkp_log(LKP_ERR, "The record is different between %s and %s.", CONTROL_FILE, STATE_FILE);
-        break;
-    case Mismatch::Tail:
-        lkp_log(LKP_ERR, "Failed to ignore the tail diff.");
-        break;
-    case Mismatch::None:
-        break;
+        case Mismatch::Malloc:
+            lkp_log(LKP_ERR, "Failed to malloc.");
+            break;
+        case Mismatch::Head:
+            lkp_log(LKP_ERR, "Failed to ignore the head diff.");
+            break;
+        case Mismatch::Records:
+            lkp_log(LKP_ERR, "The record is different between %s and %s.", CONTROL_FILE,
+                    STATE_FILE);
+            break;
+        case Mismatch::Tail:
+            lkp_log(LKP_ERR, "Failed to ignore the tail diff.");
+            break;
+        case Mismatch::None:
+            break;
     }
 }
 
@@ -208,7 +209,7 @@ FILE *open_kernel_file(const HeapText &canonical, const char *path) {
     }
     const int first = std::getc(stream);
     if (first != EOF) {
-        std::ungetc(first, stream);
+        (void)std::ungetc(first, stream);
     }
     return stream;
 }

@@ -11,8 +11,7 @@
 
 namespace tesvar {
 
-int loaded_package_state(const char *pkg_name, char (&state)[STATE_SIZE],
-                         EnabledCount *enabled) {
+int loaded_package_state(const char *pkg_name, char (&state)[STATE_SIZE], EnabledCount *enabled) {
     if (pkg_name == nullptr) {
         lkp_log(LKP_ERR, "The input parameter is NULL.");
         return LKP_INVALID_ARGUMENT;

@@ -77,8 +77,9 @@ FILE *open_canonical(const char *canonical, const char *mode) {
     const size_t mode_length = std::strlen(mode);
     FILE *stream = nullptr;
     if (mode_length + 2 <= sizeof cloexec_mode) {
-        std::memcpy(cloexec_mode, mode, mode_length);
+        std::memcpy(cloexec_mode, mode, mode_length + 1);
         cloexec_mode[mode_length] = 'e';
+        cloexec_mode[mode_length + 1] = '\0';
         stream = std::fopen(canonical, cloexec_mode);
     }
     if (stream == nullptr) {

@@ -20,8 +20,8 @@ constexpr int ROUNDS = 15;
 constexpr const char *PKG = "hotfix_01.tar.gz";
 
 // Parts of the names of files the library opens.
-const char *const LIBRARY_FILES[] = {"navo_lkp_list", "livepatch", ".ko", "lkp_", ".tar.gz",
-                                     "tesvar"};
+const char *const LIBRARY_FILES[] = {"navo_lkp_list", "livepatch", ".ko",
+                                     "lkp_",          ".tar.gz",   "tesvar"};
 
 // Starts children that list their descriptors until stopped; keeps every
 // listed line that names one of the library's files.

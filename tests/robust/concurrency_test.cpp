@@ -80,7 +80,8 @@ TEST_F(Concurrency, NoTornReadsWhileOthersLoadAndRemove) {
     });
     threads.emplace_back([&] {
         for (int round = 0; !done; ++round) {
-            const int32_t rc = round % 2 == 0 ? navo_lkp_activate(STEADY) : navo_lkp_deactivate(STEADY);
+            const int32_t rc =
+                round % 2 == 0 ? navo_lkp_activate(STEADY) : navo_lkp_deactivate(STEADY);
             bad_switches += rc != 0 ? 1 : 0;
         }
     });
