@@ -74,7 +74,7 @@ std::string tool_help(const CommandTable &table) {
         width = std::max(width, std::strlen(command.name) + std::strlen(command.synopsis) + 3);
     }
     std::string text =
-        "Usage: lkpctl [--json] [-v] COMMAND [ARGS...]\n"
+        "Usage: lkpctl [--json] [-v] [--no-wait] COMMAND [ARGS...]\n"
         "Manage live kernel patch packages.\n\nCommands:\n";
     for (const Command &command : table) {
         text += "  " + padded(std::string(command.name) + " " + command.synopsis, width) +

@@ -119,25 +119,27 @@ Mismatch skip_state_head(FILE *state_file) {
 // Walks the whole control file: counts its records in *lines and remembers
 // the patch of the package's last record (empty when it has none), and,
 // when asked, every patch of the package.
-int walk_control(FILE *control_file, const char *pkg_name, char *last_patch, int32_t *lines,
-                 PackagePatches *patches) {
+Mismatch walk_control(FILE *control_file, const char *pkg_name, char *last_patch, int32_t *lines,
+                      PackagePatches *patches) {
     LineBuffer line;
     patch_record record{};
     int32_t count = 0;
     while (line.read(control_file) != -1) {
         if (parse_record(&record, line.data(), RECORD_CONTROL) != LKP_OK) {
-            return LKP_INVALID_ARGUMENT;
+            return Mismatch::Records;
         }
         if (std::strncmp(record.pkg_name, pkg_name, NAME_SIZE) == 0) {
-            if (memcpy_s(last_patch, NAME_SIZE, record.patch_name, NAME_SIZE) != 0 ||
-                (patches != nullptr && !patches->add(record.patch_name))) {
-                return LKP_INVALID_ARGUMENT;
+            if (memcpy_s(last_patch, NAME_SIZE, record.patch_name, NAME_SIZE) != 0) {
+                return Mismatch::Records;
+            }
+            if (patches != nullptr && !patches->add(record.patch_name)) {
+                return Mismatch::Malloc;
             }
         }
         ++count;
     }
     *lines = count;
-    return LKP_OK;
+    return Mismatch::None;
 }
 
 // Examines at most `lines` record lines of the state file; a further line is
@@ -182,9 +184,14 @@ Mismatch compare_records(FILE *control_file, FILE *state_file, const char *pkg_n
     }
     char last_patch[NAME_SIZE] = {};
     int32_t lines = 0;
-    if (memcpy_s(state, STATE_SIZE, STATE_UNKNOWN, std::strlen(STATE_UNKNOWN) + 1) != 0 ||
-        walk_control(control_file, pkg_name, last_patch, &lines, patches) != LKP_OK ||
-        walk_state(state_file, last_patch, lines, state, patches) != LKP_OK) {
+    if (memcpy_s(state, STATE_SIZE, STATE_UNKNOWN, std::strlen(STATE_UNKNOWN) + 1) != 0) {
+        return Mismatch::Records;
+    }
+    const Mismatch control = walk_control(control_file, pkg_name, last_patch, &lines, patches);
+    if (control != Mismatch::None) {
+        return control;
+    }
+    if (walk_state(state_file, last_patch, lines, state, patches) != LKP_OK) {
         return Mismatch::Records;
     }
     return check_tails(control_file, state_file);

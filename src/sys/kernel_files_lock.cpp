@@ -1,9 +1,12 @@
-// The kernel-files lock: an open file description lock, so that threads of
-// one process exclude each other as other processes do, and closing the
-// descriptor (on every path, or at the caller's exit) releases it.
+// The kernel-files lock: flock, whose locks belong to the open file
+// description, so that threads of one process (each opening the file
+// itself) exclude each other as other processes do, and closing the
+// descriptor (on every path, or at the caller's exit) releases it. flock
+// rather than fcntl's OFD locks, which valgrind does not know may block.
 #include "sys/kernel_files_lock.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 
 #include <cerrno>
 
@@ -20,10 +23,8 @@ KernelFilesLock::KernelFilesLock(Mode mode) noexcept
     if (!file_.valid()) {
         return;
     }
-    struct flock range {};
-    range.l_type = mode == Mode::Shared ? F_RDLCK : F_WRLCK;
-    range.l_whence = SEEK_SET;
-    while (fcntl(file_.get(), F_OFD_SETLKW, &range) != 0) {
+    const int operation = mode == Mode::Shared ? LOCK_SH : LOCK_EX;
+    while (flock(file_.get(), operation) != 0) {
         if (errno != EINTR) {
             file_.close();
             return;

@@ -112,19 +112,12 @@ private:
     pid_t pid_ = -1;
 };
 
-// A lock file held by this test: flock (as lkpctl takes its own) or an
-// exclusive open file description lock (as the library's writers take).
+// A lock file held by this test, as lkpctl takes its own and the library's
+// writers take theirs: an exclusive flock.
 class HeldLock {
 public:
-    HeldLock(const char *path, bool ofd) : fd_(open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-        if (ofd) {
-            struct flock range {};
-            range.l_type = F_WRLCK;
-            range.l_whence = SEEK_SET;
-            EXPECT_EQ(fcntl(fd_, F_OFD_SETLK, &range), 0);
-        } else {
-            EXPECT_EQ(flock(fd_, LOCK_EX | LOCK_NB), 0);
-        }
+    explicit HeldLock(const char *path) : fd_(open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+        EXPECT_EQ(flock(fd_, LOCK_EX | LOCK_NB), 0);
     }
     ~HeldLock() { release(); }
     void release() {
@@ -162,7 +155,7 @@ TEST_F(LkpctlRobustTest, FailedWritesOfOutputExitOne) {
 
 TEST_F(LkpctlRobustTest, NoWaitFailsAtOnceWhileAnotherHoldsTheLock) {
     arrange_package();
-    HeldLock other(TOOL_LOCK, false);
+    HeldLock other(TOOL_LOCK);
     const std::string held =
         "lkpctl: activate: another lkpctl is changing the kernel's patches (lock "
         "/run/lkpctl.lock held); not waiting (--no-wait)\n";
@@ -182,7 +175,7 @@ TEST_F(LkpctlRobustTest, NoWaitFailsAtOnceWhileAnotherHoldsTheLock) {
 
 TEST_F(LkpctlRobustTest, WaitsForTheLockAndSaysSo) {
     arrange_package();
-    HeldLock other(TOOL_LOCK, false);
+    HeldLock other(TOOL_LOCK);
     Background tool({"activate", PKG});
     // Held past the one second after which the tool says it waits.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -210,7 +203,7 @@ class LkpctlSignalTest : public LkpctlRobustTest,
 TEST_P(LkpctlSignalTest, SignalDuringALibraryCallWaitsForItsEnd) {
     const SignalCase &row = GetParam();
     arrange_package();
-    HeldLock writer(KERNEL_FILES_LOCK, true);
+    HeldLock writer(KERNEL_FILES_LOCK);
     Background tool({"activate", PKG});
     ASSERT_TRUE(tool.signals_blocked());
     ASSERT_EQ(kill(tool.pid(), row.signal_number), 0);
