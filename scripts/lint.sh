@@ -19,13 +19,14 @@ fi
 status=0
 
 echo "== clang-format"
-git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror || status=1
+find include src tools sim tests bench \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print0 |
+  xargs -0 clang-format --dry-run --Werror || status=1
 
 # The compile commands of the library and the tool; nothing is built.
 build=build-lint
 cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
   -DTESVAR_BUILD_SIM=OFF -DTESVAR_BUILD_TESTS=OFF -DTESVAR_BUILD_BENCH=OFF >/dev/null
-sources=$(git ls-files 'src/*.cpp' 'tools/*.cpp')
+sources=$(find src tools -name '*.cpp' | sort)
 
 echo "== clang-tidy"
 echo "$sources" | xargs -P"$(nproc)" -n4 clang-tidy -p "$build" --quiet 2>/dev/null || status=1
