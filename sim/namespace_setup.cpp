@@ -3,9 +3,9 @@
 // kernel files); /sys/kernel, /dev and /usr/lib become tmpfs with links to
 // their staged real entries, which keeps file identities (dynamic loading,
 // device nodes) as they were. The private /tmp would hide a build tree or a
-// package under the host's /tmp, so each such path this process runs from
-// or names on its command line keeps its top directory there, bound from the
-// host's /tmp.
+// package under the host's /tmp, so each such path this process runs from,
+// has loaded or names on its command line keeps its top directory there,
+// bound from the host's /tmp.
 #include "namespace_setup.h"
 
 #include <limits.h>
@@ -77,9 +77,18 @@ std::string top_under_tmp(const std::string &path) {
 }
 
 // The host's /tmp entries this process needs: those holding its executable,
-// its working directory and every absolute path on its command line.
+// the shared objects it has loaded (libtesvar.so of a build tree elsewhere),
+// the preload library of programs it runs, its working directory and every
+// absolute path on its command line.
 std::set<std::string> tmp_entries_in_use() {
-    std::set<std::string> tops;
+    std::set<std::string> tops{top_under_tmp(LKPSIM_PRELOAD_PATH)};
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        const size_t path = line.find('/');
+        if (path != std::string::npos) {
+            tops.insert(top_under_tmp(line.substr(path)));
+        }
+    }
     char buffer[PATH_MAX] = {};
     const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     if (length > 0) {

@@ -19,9 +19,33 @@ namespace {
 constexpr int ROUNDS = 15;
 constexpr const char *PKG = "hotfix_01.tar.gz";
 
-// Parts of the names of files the library opens.
-const char *const LIBRARY_FILES[] = {"navo_lkp_list", "livepatch", ".ko",
-                                     "lkp_",          ".tar.gz",   "tesvar"};
+// The files the library opens: the kernel's files, the lock, extraction
+// directories, and package and module files (by their ends).
+const char *const LIBRARY_PATHS[] = {"/proc/navo_lkp_list", "/proc/livepatch/",
+                                     "/sys/kernel/livepatch/", "/run/tesvar-kernel-files.lock",
+                                     "/tmp/lkp_"};
+const char *const LIBRARY_SUFFIXES[] = {".ko", ".tar.gz", "/content"};
+
+// Whether a line of "ls -l /proc/self/fd/" names one of them.
+bool names_library_file(const std::string &line) {
+    const size_t arrow = line.find(" -> ");
+    if (arrow == std::string::npos) {
+        return false;
+    }
+    const std::string target = line.substr(arrow + 4);
+    for (const char *path : LIBRARY_PATHS) {
+        if (target.find(path) != std::string::npos) {
+            return true;
+        }
+    }
+    for (const std::string suffix : LIBRARY_SUFFIXES) {
+        if (target.size() >= suffix.size() &&
+            target.compare(target.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // Starts children that list their descriptors until stopped; keeps every
 // listed line that names one of the library's files.
@@ -54,10 +78,8 @@ private:
             ++children_;
             std::istringstream lines(out);
             for (std::string line; std::getline(lines, line);) {
-                for (const char *name : LIBRARY_FILES) {
-                    if (line.find(name) != std::string::npos) {
-                        found_.push_back(line);
-                    }
+                if (names_library_file(line)) {
+                    found_.push_back(line);
                 }
             }
         }
