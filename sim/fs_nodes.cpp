@@ -73,7 +73,7 @@ bool resolve_patch(const std::string &patch, const std::string &entry, Node *nod
         return true;
     }
     node->kind = NodeKind::TargetDir;
-    for (std::size_t i = 0; i < module->target_count; ++i) {
+    for (std::size_t i = 0; i < module->target_count.get(); ++i) {
         if (name_is(module->targets[i], entry)) {
             return true;
         }
@@ -104,7 +104,7 @@ Entries list_livepatch() {
     Entries entries;
     Kernel *kernel = shared_kernel();
     KernelLock lock(kernel);
-    for (std::size_t i = 0; i < kernel->module_count; ++i) {
+    for (std::size_t i = 0; i < kernel->module_count.get(); ++i) {
         if (has_livepatch_dir(kernel->modules[i])) {
             entries.emplace_back(name_of(kernel->modules[i].name), NodeKind::PatchDir);
         }
@@ -121,7 +121,7 @@ Entries list_patch(const std::string &patch) {
         return entries;
     }
     entries.emplace_back(ENABLED_NAME, NodeKind::EnabledFile);
-    for (std::size_t i = 0; i < module->target_count; ++i) {
+    for (std::size_t i = 0; i < module->target_count.get(); ++i) {
         entries.emplace_back(name_of(module->targets[i]), NodeKind::TargetDir);
     }
     return entries;

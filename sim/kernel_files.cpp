@@ -14,12 +14,12 @@ namespace lkpsim {
 namespace {
 
 std::string raw(const RawText &text) {
-    return {text.text, text.length};
+    return {text.text, text.length.get()};
 }
 
 int judge_switch(Kernel *kernel, std::string_view patch, std::string_view value) {
     if (take_fault(&kernel->enable_fault, patch)) {
-        return kernel->enable_fault.error;
+        return kernel->enable_fault.error.get();
     }
     if (value != "1" && value != "0") {
         return EINVAL;
@@ -39,7 +39,7 @@ std::string control_text(const Kernel &kernel) {
         return raw(kernel.raw_control);
     }
     std::string text;
-    for (std::size_t i = 0; i < kernel.record_count; ++i) {
+    for (std::size_t i = 0; i < kernel.record_count.get(); ++i) {
         text += record_line(kernel.records[i]) + "\n";
     }
     return text;
@@ -50,7 +50,7 @@ std::string state_text(const Kernel &kernel) {
         return raw(kernel.raw_state);
     }
     std::string text = "livepatch state\nnum\tpatch\tstate\n";
-    for (std::size_t i = 0; i < kernel.record_count; ++i) {
+    for (std::size_t i = 0; i < kernel.record_count.get(); ++i) {
         const Record &record = kernel.records[i];
         text += std::to_string(i + 1) + "\t" + std::string(name_of(record.patch)) + "\t" +
                 std::string(name_of(record.state)) + "\n";

@@ -1,18 +1,22 @@
 // The simulated kernel's whole state: one fixed-layout block in a shared file
 // mapping, so that the test process, the file server and any subprocess in the
-// namespace see the same kernel. Nothing in it may point into a process.
+// namespace see the same kernel. Nothing in it may point into a process, and
+// its layout is the same on every architecture (byte arrays and little-endian
+// integers only, no padding), so that an emulated process of another
+// architecture shares it with the native file server. Guarded by an open file
+// description lock on the block's file (see kernel_state.h).
 #ifndef LKPSIM_KERNEL_LAYOUT_H
 #define LKPSIM_KERNEL_LAYOUT_H
-
-#include <pthread.h>
 
 #include <cstddef>
 #include <cstdint>
 
+#include "le_integer.h"
+
 namespace lkpsim {
 
 constexpr std::uint32_t KERNEL_MAGIC = 0x4c4b5053;  // "LKPS"
-constexpr std::uint32_t KERNEL_LAYOUT_VERSION = 1;
+constexpr std::uint32_t KERNEL_LAYOUT_VERSION = 2;
 
 constexpr std::size_t NAME_SIZE = 64;  // names of at most 63 characters
 constexpr std::size_t MAX_RECORDS = 1024;
@@ -29,7 +33,7 @@ struct Name {
 
 // One line of the control file, with the state word the state file shows.
 struct Record {
-    std::int32_t num;
+    LeI32 num;
     Name pkg;
     Name patch;
     Name state;
@@ -38,7 +42,7 @@ struct Record {
 // One inserted module: a patch, a plain module or the manager.
 struct Module {
     Name name;
-    std::uint32_t target_count;
+    LeU32 target_count;
     Name targets[MAX_MODULE_TARGETS];
     std::uint8_t livepatch;
     std::uint8_t hidden;  // livepatch directory hidden while inserted
@@ -47,28 +51,27 @@ struct Module {
 // A fault armed for the next matching event.
 struct Fault {
     std::uint8_t armed;
-    std::int32_t error;
+    LeI32 error;
     Name name;  // empty: any
 };
 
 struct RawText {
     std::uint8_t set;
-    std::uint32_t length;
+    LeU32 length;
     char text[RAW_TEXT_SIZE];
 };
 
 struct Kernel {
-    std::uint32_t magic;
-    std::uint32_t version;
-    pthread_mutex_t mutex;  // process-shared, robust
+    LeU32 magic;
+    LeU32 version;
 
-    std::uint32_t record_count;
+    LeU32 record_count;
     Record records[MAX_RECORDS];
 
-    std::uint32_t module_count;
+    LeU32 module_count;
     Module modules[MAX_MODULES];
 
-    std::uint32_t loaded_target_count;
+    LeU32 loaded_target_count;
     Name loaded_targets[MAX_LOADED_TARGETS];
 
     std::uint8_t manager_refused;
@@ -79,12 +82,22 @@ struct Kernel {
     Fault init_fault;
     Fault delete_fault;
 
-    std::uint64_t history_total;  // lines ever appended since the last clear
+    LeU64 history_total;  // lines ever appended since the last clear
     char history[HISTORY_LINES][HISTORY_LINE_SIZE];
 
     RawText raw_control;
     RawText raw_state;
 };
+
+// The layout is part of the contract between architectures: any change here
+// must change KERNEL_LAYOUT_VERSION and these figures.
+static_assert(sizeof(Record) == 196 && offsetof(Record, pkg) == 4, "record layout");
+static_assert(sizeof(Module) == 1094 && offsetof(Module, targets) == 68, "module layout");
+static_assert(sizeof(Fault) == 69 && offsetof(Fault, name) == 5, "fault layout");
+static_assert(sizeof(RawText) == 5 + RAW_TEXT_SIZE, "raw text layout");
+static_assert(offsetof(Kernel, records) == 12 && offsetof(Kernel, module_count) == 200716 &&
+                  offsetof(Kernel, history_total) == 1325354 && sizeof(Kernel) == 1980732,
+              "kernel block layout");
 
 }  // namespace lkpsim
 

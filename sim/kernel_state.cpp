@@ -1,4 +1,4 @@
-// The shared kernel block: its file, its mapping and its robust mutex.
+// The shared kernel block: its file and its mapping.
 #include "kernel_state.h"
 
 #include <fcntl.h>
@@ -38,23 +38,11 @@ Kernel *attach_kernel() {
     }
     Kernel *kernel = map_kernel(fd.get());
     if (kernel != nullptr &&
-        (kernel->magic != KERNEL_MAGIC || kernel->version != KERNEL_LAYOUT_VERSION)) {
+        (kernel->magic.get() != KERNEL_MAGIC || kernel->version.get() != KERNEL_LAYOUT_VERSION)) {
         munmap(kernel, sizeof(Kernel));
         return nullptr;
     }
     return kernel;
-}
-
-bool init_mutex(pthread_mutex_t *mutex) {
-    pthread_mutexattr_t attributes;
-    if (pthread_mutexattr_init(&attributes) != 0) {
-        return false;
-    }
-    const bool ok = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
-                    pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0 &&
-                    pthread_mutex_init(mutex, &attributes) == 0;
-    pthread_mutexattr_destroy(&attributes);
-    return ok;
 }
 
 }  // namespace
@@ -68,14 +56,10 @@ bool create_kernel() {
     if (kernel == nullptr) {
         return false;
     }
-    if (!init_mutex(&kernel->mutex)) {
-        munmap(kernel, sizeof(Kernel));
-        errno = EINVAL;
-        return false;
-    }
     reset_kernel(kernel);
-    kernel->version = KERNEL_LAYOUT_VERSION;
-    kernel->magic = KERNEL_MAGIC;
+    kernel->version.set(KERNEL_LAYOUT_VERSION);
+    kernel->magic.set(KERNEL_MAGIC);
+    open_kernel_lock();
     g_kernel.store(kernel, std::memory_order_release);
     return true;
 }
@@ -92,20 +76,11 @@ Kernel *shared_kernel() {
         if (attached != nullptr && !g_kernel.compare_exchange_strong(expected, attached)) {
             munmap(attached, sizeof(Kernel));
         }
+        if (attached != nullptr) {
+            open_kernel_lock();
+        }
     });
     return g_kernel.load(std::memory_order_acquire);
-}
-
-KernelLock::KernelLock(Kernel *kernel) : kernel_(kernel) {
-    // A holder that died mid-change leaves the block as it was written so far;
-    // every change here is small enough for that to stay usable.
-    if (pthread_mutex_lock(&kernel_->mutex) == EOWNERDEAD) {
-        pthread_mutex_consistent(&kernel_->mutex);
-    }
-}
-
-KernelLock::~KernelLock() {
-    pthread_mutex_unlock(&kernel_->mutex);
 }
 
 bool set_name(Name *slot, std::string_view text) {
@@ -135,14 +110,14 @@ bool take_fault(Fault *fault, std::string_view name) {
 }
 
 void reset_kernel(Kernel *kernel) {
-    kernel->record_count = 0;
-    kernel->module_count = 1;
+    kernel->record_count.set(0);
+    kernel->module_count.set(1);
     Module &manager = kernel->modules[0];
     std::memset(&manager, 0, sizeof(manager));
     set_name(&manager.name, MANAGER_MODULE);
-    kernel->loaded_target_count = 0;
+    kernel->loaded_target_count.set(0);
     for (const char *target : DEFAULT_TARGETS) {
-        set_name(&kernel->loaded_targets[kernel->loaded_target_count++], target);
+        set_name(&kernel->loaded_targets[kernel->loaded_target_count.add(1)], target);
     }
     kernel->manager_refused = 0;
     kernel->state_file_present = 1;
@@ -150,7 +125,7 @@ void reset_kernel(Kernel *kernel) {
     kernel->enable_fault = Fault{};
     kernel->init_fault = Fault{};
     kernel->delete_fault = Fault{};
-    kernel->history_total = 0;
+    kernel->history_total.set(0);
     kernel->raw_control.set = 0;
     kernel->raw_state.set = 0;
 }

@@ -20,17 +20,23 @@ bool create_kernel();
 // This process's mapping of the block, or null outside the namespace.
 Kernel *shared_kernel();
 
-// Holds the block's mutex; never hold it across file access to the kernel
-// files, whose server needs the same mutex.
+// Opens this process's own description of the block's file for its lock
+// (again after a fork, which shares the parent's); done when the block is
+// created or attached, so the descriptor exists before any test counts them.
+void open_kernel_lock();
+
+// Holds the block's lock: a thread mutex within the process and an open file
+// description lock (F_OFD_SETLKW) on the block's file between processes,
+// which works alike for native and emulated processes and is released by the
+// kernel when a holder dies. There is one block per namespace, so `kernel`
+// only names what the caller is about to change. Never hold it across file
+// access to the kernel files, whose server needs the same lock.
 class KernelLock {
 public:
-    explicit KernelLock(Kernel *kernel);
+    explicit KernelLock(const Kernel *kernel);
     ~KernelLock();
     KernelLock(const KernelLock &) = delete;
     KernelLock &operator=(const KernelLock &) = delete;
-
-private:
-    Kernel *kernel_;
 };
 
 // Fixed-size name slots.

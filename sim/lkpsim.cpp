@@ -9,21 +9,21 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "fs_server.h"
-#include "guard.h"
 #include "history.h"
+#include "host_side.h"
 #include "kernel_state.h"
 #include "lkpsim/module_image.h"
 #include "log_capture.h"
 #include "module_table.h"
-#include "namespace_setup.h"
 #include "records.h"
+#include "sim_paths.h"
 
 namespace lkpsim {
 
 namespace {
 
 bool g_entered = false;
+bool g_attached = false;
 
 [[noreturn]] void die(const std::string &why) {
     std::fprintf(stderr, "lkpsim: %s\n", why.c_str());
@@ -45,9 +45,9 @@ void require_call(bool ok, const std::string &what) {
 }
 
 Kernel *kernel() {
-    Kernel *kernel = g_entered ? shared_kernel() : nullptr;
+    Kernel *kernel = g_entered || g_attached ? shared_kernel() : nullptr;
     if (kernel == nullptr) {
-        die("lkpsim::enter() has not run in this process");
+        die("lkpsim::enter() or attach() has not run in this process");
     }
     return kernel;
 }
@@ -55,7 +55,7 @@ Kernel *kernel() {
 void arm(Fault Kernel::*fault, int error, const std::string &name) {
     Fault armed{};
     armed.armed = 1;
-    armed.error = error;
+    armed.error.set(error);
     require(set_name(&armed.name, name), "module name too long: " + name);
     Kernel *k = kernel();
     KernelLock lock(k);
@@ -67,7 +67,7 @@ void set_raw(RawText Kernel::*raw, const std::string &text) {
     Kernel *k = kernel();
     KernelLock lock(k);
     std::memcpy((k->*raw).text, text.data(), text.size());
-    (k->*raw).length = static_cast<std::uint32_t>(text.size());
+    (k->*raw).length.set(static_cast<std::uint32_t>(text.size()));
     (k->*raw).set = 1;
 }
 
@@ -84,23 +84,29 @@ void place_manager_module() {
 
 }  // namespace
 
+// The client part: a kernel block already in this namespace means the host
+// part was prepared by the launcher (an emulated process); otherwise this
+// process prepares it itself. Either way the system log is captured here.
 void enter() {
     if (g_entered) {
         return;
     }
     std::string error;
-    require_call(install_module_guard(), "cannot install the module guard");
-    require(geteuid() == 0, "the simulated kernel side needs root");
-    require_call(access("/dev/fuse", R_OK | W_OK) == 0, "no usable /dev/fuse");
-    require(enter_private_namespace(&error), error);
-    require_call(create_kernel(), "cannot create the kernel state");
-    require(start_file_server(&error) && mount_kernel_views(&error) && start_log_capture(&error),
-            error);
+    if (shared_kernel() == nullptr) {
+        require(prepare_host_side(&error), error);
+    }
+    require(shared_kernel() != nullptr, "no kernel state to attach to");
+    require(start_log_capture(&error), error);
     g_entered = true;
 }
 
 bool entered() {
     return g_entered;
+}
+
+bool attach() {
+    g_attached = g_entered || shared_kernel() != nullptr;
+    return g_attached;
 }
 
 void reset() {
@@ -136,7 +142,9 @@ void clear_history() {
 }
 
 std::vector<LogLine> take_log() {
-    kernel();
+    if (!g_entered) {
+        die("lkpsim::take_log() needs enter(): only the entering process captures the log");
+    }
     return take_captured_log();
 }
 
@@ -155,7 +163,7 @@ std::vector<std::string> inserted_modules() {
     Kernel *k = kernel();
     KernelLock lock(k);
     std::vector<std::string> names;
-    for (std::size_t i = 0; i < k->module_count; ++i) {
+    for (std::size_t i = 0; i < k->module_count.get(); ++i) {
         names.emplace_back(name_of(k->modules[i].name));
     }
     return names;
@@ -171,7 +179,7 @@ std::vector<std::string> records() {
     Kernel *k = kernel();
     KernelLock lock(k);
     std::vector<std::string> lines;
-    for (std::size_t i = 0; i < k->record_count; ++i) {
+    for (std::size_t i = 0; i < k->record_count.get(); ++i) {
         lines.push_back(record_line(k->records[i]));
     }
     return lines;

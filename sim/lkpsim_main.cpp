@@ -1,5 +1,8 @@
 // lkpsim: runs a program against the simulated kernel side, or writes module
 // images for trying the library and the tool by hand.
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -20,9 +23,13 @@ const char kUsage[] =
     "      Runs PROGRAM in a private namespace with the simulated kernel side, then\n"
     "      prints the system log lines it produced (\"syslog: TEXT\") to stderr or FILE.\n"
     "      The exit status is PROGRAM's. Default manager state: insertable.\n"
-    "  lkpsim mkmod -o FILE --name NAME [--target MODULE]... [--32|--64] [--big-endian]\n"
+    "  lkpsim mkmod -o FILE --name NAME [--target MODULE]... [--vermagic TEXT] [--32|--64] "
+    "[--big-endian]\n"
     "               [--name-in-this-module] [--no-livepatch]\n"
     "      Writes a module image (default: 64-bit little endian, target vmlinux).\n"
+    "  lkpsim kernel records | history | register NUM PKG PATCH\n"
+    "      Inside a namespace set up by another process (a test, `lkpsim run`):\n"
+    "      prints the registered records or the history, or registers a record.\n"
     "  lkpsim --help\n";
 
 int usage_error(const std::string &message) {
@@ -143,6 +150,8 @@ bool parse_valued(const std::string &option, const char *value, MkmodOptions *op
         options->output = value;
     } else if (option == "--name") {
         options->spec.name = value;
+    } else if (option == "--vermagic") {
+        options->spec.vermagic = value;
     } else if (option == "--target") {
         if (!options->targets_given) {
             options->spec.targets.clear();
@@ -186,6 +195,51 @@ int mkmod_command(int argc, char **argv) {
     return 0;
 }
 
+// ---------------------------------------------------------------- kernel
+
+void print_lines(const std::vector<std::string> &lines) {
+    for (const std::string &line : lines) {
+        std::cout << line << "\n";
+    }
+}
+
+// A whole decimal int; false for anything else.
+bool parse_int(const std::string &text, int *value) {
+    char *end = nullptr;
+    errno = 0;
+    const long number = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || number < INT_MIN || number > INT_MAX) {
+        return false;
+    }
+    *value = static_cast<int>(number);
+    return true;
+}
+
+int kernel_command(int argc, char **argv) {
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    const bool known = (args.size() == 1 && (args[0] == "records" || args[0] == "history")) ||
+                       (args.size() == 4 && args[0] == "register");
+    if (!known) {
+        return usage_error("kernel needs records, history or register NUM PKG PATCH");
+    }
+    if (!lkpsim::attach()) {
+        std::cerr << "lkpsim: no simulated kernel side here\n";
+        return 1;
+    }
+    if (args[0] == "records") {
+        print_lines(lkpsim::records());
+    } else if (args[0] == "history") {
+        print_lines(lkpsim::history());
+    } else {
+        int num = 0;
+        if (!parse_int(args[1], &num)) {
+            return usage_error("not a record number: " + args[1]);
+        }
+        lkpsim::register_patch(num, args[2], args[3]);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -202,6 +256,9 @@ int main(int argc, char **argv) {
     }
     if (command == "mkmod") {
         return mkmod_command(argc, argv);
+    }
+    if (command == "kernel") {
+        return kernel_command(argc, argv);
     }
     return usage_error("unknown command: " + command);
 }

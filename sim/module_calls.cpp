@@ -62,7 +62,7 @@ int emulate_init_module(const void *image, unsigned long length, const char * /*
         record_init(kernel, "?", error);
         return error;
     }
-    int error = take_fault(&kernel->init_fault, info.name) ? kernel->init_fault.error : 0;
+    int error = take_fault(&kernel->init_fault, info.name) ? kernel->init_fault.error.get() : 0;
     if (error == 0) {
         error = insert_module(kernel, info);
     }
@@ -80,7 +80,7 @@ int emulate_delete_module(const char *name, unsigned long flags) {
     KernelLock lock(kernel);
     int error = check_removal(name, flags);
     if (error == 0) {
-        error = take_fault(&kernel->delete_fault, given) ? kernel->delete_fault.error : 0;
+        error = take_fault(&kernel->delete_fault, given) ? kernel->delete_fault.error.get() : 0;
     }
     if (error == 0 && !remove_module(kernel, given)) {
         error = ENOENT;

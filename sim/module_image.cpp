@@ -33,9 +33,6 @@ constexpr char kModinfo[] = ".modinfo";
 constexpr char kThisModule[] = ".gnu.linkonce.this_module";
 constexpr char kShstrtab[] = ".shstrtab";
 
-// The name field of the kernel's module structure.
-constexpr std::size_t kNameField = 56;
-
 // Sizes that differ between the two classes.
 struct Layout {
     bool is64;
@@ -43,13 +40,14 @@ struct Layout {
     std::size_t section_header;  // e_shentsize
     std::size_t word;            // address width and alignment
     std::size_t name_offset;     // name in struct module
+    std::size_t name_field;      // its size: 64 bytes less one word (MODULE_NAME_LEN)
 };
 
 Layout layout_for(bool is64) {
     if (is64) {
-        return {true, 64, 64, 8, 24};
+        return {true, 64, 64, 8, 24, 56};
     }
-    return {false, 52, 40, 4, 12};
+    return {false, 52, 40, 4, 12, 60};
 }
 
 // ---------------------------------------------------------------- writing
@@ -104,6 +102,9 @@ std::vector<unsigned char> modinfo_bytes(const ModuleSpec &spec) {
     if (spec.livepatch) {
         append_text(&out, "livepatch=Y");
     }
+    if (!spec.vermagic.empty()) {
+        append_text(&out, "vermagic=" + spec.vermagic);
+    }
     for (const std::string &target : spec.targets) {
         append_text(&out, "lkp_target=" + target);
     }
@@ -113,8 +114,9 @@ std::vector<unsigned char> modinfo_bytes(const ModuleSpec &spec) {
 // The module structure: only its name field is filled; a longer name is cut
 // so that the field stays NUL-terminated, as the build would.
 std::vector<unsigned char> this_module_bytes(const ModuleSpec &spec, const Layout &layout) {
-    std::vector<unsigned char> out(layout.name_offset + kNameField, 0);
-    const std::size_t length = spec.name.size() < kNameField ? spec.name.size() : kNameField - 1;
+    const std::size_t field = layout.name_field;
+    std::vector<unsigned char> out(layout.name_offset + field, 0);
+    const std::size_t length = spec.name.size() < field ? spec.name.size() : field - 1;
     std::memcpy(out.data() + layout.name_offset, spec.name.data(), length);
     return out;
 }
@@ -353,11 +355,11 @@ void read_modinfo(const Reader &r, const SectionView &s, ModuleInfo *info) {
 // The name field of the module structure; "" when the section is too short
 // for it or the field does not hold its NUL.
 std::string this_module_name(const Reader &r, const Header &h, const SectionView &s) {
-    if (s.size < h.layout.name_offset + kNameField) {
+    if (s.size < h.layout.name_offset + h.layout.name_field) {
         return "";
     }
     const unsigned char *field = r.at(s.offset + h.layout.name_offset);
-    const void *nul = std::memchr(field, 0, kNameField);
+    const void *nul = std::memchr(field, 0, h.layout.name_field);
     if (nul == nullptr) {
         return "";
     }

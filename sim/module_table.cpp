@@ -18,7 +18,7 @@ bool fill_module(Module *module, std::string_view name, const std::vector<std::s
         return false;
     }
     for (const std::string &target : targets) {
-        if (!set_name(&module->targets[module->target_count++], target)) {
+        if (!set_name(&module->targets[module->target_count.add(1)], target)) {
             return false;
         }
     }
@@ -38,7 +38,7 @@ int missing_target(Kernel *kernel, const ModuleInfo &info) {
 }  // namespace
 
 Module *find_module(Kernel *kernel, std::string_view name) {
-    for (std::size_t i = 0; i < kernel->module_count; ++i) {
+    for (std::size_t i = 0; i < kernel->module_count.get(); ++i) {
         if (name_is(kernel->modules[i].name, name)) {
             return &kernel->modules[i];
         }
@@ -51,7 +51,7 @@ bool manager_loaded(Kernel *kernel) {
 }
 
 bool target_loaded(Kernel *kernel, std::string_view name) {
-    for (std::size_t i = 0; i < kernel->loaded_target_count; ++i) {
+    for (std::size_t i = 0; i < kernel->loaded_target_count.get(); ++i) {
         if (name_is(kernel->loaded_targets[i], name)) {
             return true;
         }
@@ -61,17 +61,19 @@ bool target_loaded(Kernel *kernel, std::string_view name) {
 }
 
 void set_target(Kernel *kernel, std::string_view name, bool loaded) {
-    for (std::size_t i = 0; i < kernel->loaded_target_count; ++i) {
+    for (std::size_t i = 0; i < kernel->loaded_target_count.get(); ++i) {
         if (name_is(kernel->loaded_targets[i], name)) {
             if (!loaded) {
-                kernel->loaded_targets[i] = kernel->loaded_targets[--kernel->loaded_target_count];
+                kernel->loaded_target_count.add(-1);
+                kernel->loaded_targets[i] =
+                    kernel->loaded_targets[kernel->loaded_target_count.get()];
             }
             return;
         }
     }
-    if (loaded && kernel->loaded_target_count < MAX_LOADED_TARGETS &&
-        set_name(&kernel->loaded_targets[kernel->loaded_target_count], name)) {
-        ++kernel->loaded_target_count;
+    if (loaded && kernel->loaded_target_count.get() < MAX_LOADED_TARGETS &&
+        set_name(&kernel->loaded_targets[kernel->loaded_target_count.get()], name)) {
+        kernel->loaded_target_count.add(1);
     }
 }
 
@@ -90,20 +92,20 @@ int insert_module(Kernel *kernel, const ModuleInfo &info) {
     }
     if (!force_insert(kernel, info.name, manager ? std::vector<std::string>{} : info.targets,
                       info.livepatch && !manager)) {
-        return kernel->module_count >= MAX_MODULES ? ENOMEM : ENOEXEC;
+        return kernel->module_count.get() >= MAX_MODULES ? ENOMEM : ENOEXEC;
     }
     return 0;
 }
 
 bool force_insert(Kernel *kernel, std::string_view name, const std::vector<std::string> &targets,
                   bool livepatch) {
-    if (kernel->module_count >= MAX_MODULES) {
+    if (kernel->module_count.get() >= MAX_MODULES) {
         return false;
     }
-    if (!fill_module(&kernel->modules[kernel->module_count], name, targets, livepatch)) {
+    if (!fill_module(&kernel->modules[kernel->module_count.get()], name, targets, livepatch)) {
         return false;
     }
-    ++kernel->module_count;
+    kernel->module_count.add(1);
     return true;
 }
 
@@ -113,8 +115,8 @@ bool remove_module(Kernel *kernel, std::string_view name) {
         return false;
     }
     const std::size_t index = static_cast<std::size_t>(module - kernel->modules);
-    std::memmove(module, module + 1, (kernel->module_count - index - 1) * sizeof(Module));
-    --kernel->module_count;
+    std::memmove(module, module + 1, (kernel->module_count.get() - index - 1) * sizeof(Module));
+    kernel->module_count.add(-1);
     return true;
 }
 

@@ -12,7 +12,6 @@
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,11 +32,6 @@ constexpr const char *REAL_DEV_DIR = "/run/lkpsim/realdev";
 constexpr const char *REAL_SYS_KERNEL_DIR = "/run/lkpsim/realsyskernel";
 constexpr const char *REAL_USR_LIB_DIR = "/run/lkpsim/realusrlib";
 constexpr const char *REAL_TMP_DIR = "/run/lkpsim/realtmp";
-
-std::string kernel_release() {
-    struct utsname identity {};
-    return uname(&identity) == 0 ? identity.release : "unknown";
-}
 
 bool stage_real_trees(std::string *error) {
     return make_dirs(REAL_PROC_DIR, error) && make_dirs(REAL_DEV_DIR, error) &&
@@ -169,10 +163,6 @@ bool enter_private_namespace(std::string *error) {
 bool mount_kernel_views(std::string *error) {
     return bind_tree(std::string(FS_MOUNT_DIR) + "/proc", "/proc", error) &&
            mount_sys_kernel(error) && mount_dev(error);
-}
-
-std::string manager_module_dir() {
-    return "/lib/modules/" + kernel_release() + "/mts";
 }
 
 }  // namespace lkpsim

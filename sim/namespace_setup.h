@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "sim_paths.h"
+
 namespace lkpsim {
 
 // Run before any thread exists: a private mount namespace with fresh tmpfs
@@ -20,12 +22,6 @@ bool enter_private_namespace(std::string *error);
 // /sys/kernel/livepatch, and a /dev with the real entries linked, a fresh
 // /dev/shm and room for /dev/log.
 bool mount_kernel_views(std::string *error);
-
-// "/lib/modules/<release>/mts", where the manager module file may be placed.
-std::string manager_module_dir();
-
-// A tmpfs directory outside /tmp for files that tests build.
-constexpr const char *SCRATCH_DIR = "/run/lkpsim/scratch";
 
 }  // namespace lkpsim
 

@@ -14,7 +14,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <utility>
 
 namespace lkpsim {
 namespace {
@@ -173,16 +175,145 @@ bool run(std::vector<std::string> args) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// ---------------------------------------------------------------- raw members
+
+constexpr std::size_t kBlock = 512;
+
+void put_field(std::string &header, std::size_t offset, std::size_t width,
+               const std::string &text) {
+    header.replace(offset, std::min(text.size(), width), text.substr(0, width));
+}
+
+std::string octal(unsigned long long value, std::size_t digits) {
+    std::string text(digits, '0');
+    for (std::size_t i = digits; i-- > 0 && value != 0; value >>= 3U) {
+        text[i] = static_cast<char>('0' + (value & 7U));
+    }
+    return text;
+}
+
+char type_flag(TarMember::Kind kind) {
+    switch (kind) {
+        case TarMember::Kind::HardLink:
+            return '1';
+        case TarMember::Kind::Symlink:
+            return '2';
+        case TarMember::Kind::CharDevice:
+            return '3';
+        case TarMember::Kind::Directory:
+            return '5';
+        case TarMember::Kind::Fifo:
+            return '6';
+        case TarMember::Kind::File:
+            break;
+    }
+    return '0';
+}
+
+std::string raw_header(const TarMember &member);
+
+// A GNU long-name header carrying a name or link target over 100 bytes.
+std::string long_text(char type, const std::string &text) {
+    TarMember carrier = TarMember::file("././@LongLink", text + '\0');
+    std::string block = raw_header(carrier);
+    block[156] = type;
+    // The checksum covers the type flag: computed again.
+    block.replace(148, 8, std::string(8, ' '));
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < kBlock; ++i) {
+        sum += static_cast<unsigned char>(block[i]);
+    }
+    block.replace(148, 8, octal(sum, 6) + std::string("\0 ", 2));
+    return block;
+}
+
+// One member: long-name headers when needed, its header and a file's data.
+std::string raw_member(const TarMember &member) {
+    std::string prefix;
+    if (member.link.size() > 100) {
+        prefix += long_text('K', member.link);
+    }
+    if (member.name.size() > 100) {
+        prefix += long_text('L', member.name);
+    }
+    return prefix + raw_header(member);
+}
+
+// One ustar header (and the data blocks of a file).
+std::string raw_header(const TarMember &member) {
+    std::string header(kBlock, '\0');
+    const bool is_file = member.kind == TarMember::Kind::File;
+    const std::size_t size = is_file ? member.bytes.size() : 0;
+    put_field(header, 0, 100, member.name);
+    put_field(header, 100, 7, octal(member.kind == TarMember::Kind::Directory ? 0755 : 0644, 7));
+    put_field(header, 108, 7, octal(0, 7));
+    put_field(header, 116, 7, octal(0, 7));
+    put_field(header, 124, 11, octal(size, 11));
+    put_field(header, 136, 11, octal(0, 11));
+    header[156] = type_flag(member.kind);
+    put_field(header, 157, 100, member.link);
+    put_field(header, 257, 6, std::string("ustar\0", 6));
+    put_field(header, 263, 2, "00");
+    put_field(header, 329, 7, octal(member.major, 7));
+    put_field(header, 337, 7, octal(member.minor, 7));
+    put_field(header, 148, 8, std::string(8, ' '));
+    unsigned sum = 0;
+    for (const char byte : header) {
+        sum += static_cast<unsigned char>(byte);
+    }
+    put_field(header, 148, 8, octal(sum, 6) + std::string("\0 ", 2));
+    const std::size_t padded = (size + kBlock - 1) / kBlock * kBlock;
+    return header + member.bytes.substr(0, size) + std::string(padded - size, '\0');
+}
+
+// The length of a tar file up to its end-of-archive blocks.
+std::size_t members_end(const std::string &tar) {
+    std::size_t at = 0;
+    while (at + kBlock <= tar.size() && tar.compare(at, kBlock, std::string(kBlock, '\0')) != 0) {
+        const std::size_t size = std::stoull(tar.substr(at + 124, 12), nullptr, 8);
+        at += kBlock + (size + kBlock - 1) / kBlock * kBlock;
+    }
+    return std::min(at, tar.size());
+}
+
+bool read_whole(const std::string &path, std::string *bytes) {
+    std::ifstream in(path, std::ios::binary);
+    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// Appends raw members to the tar file (made afresh when there is none).
+bool append_members(const std::string &tar_file, const TarMembers &members) {
+    std::string tar;
+    if (access(tar_file.c_str(), F_OK) == 0 && !read_whole(tar_file, &tar)) {
+        return false;
+    }
+    tar.resize(members_end(tar));
+    for (const TarMember &member : members) {
+        tar += raw_member(member);
+    }
+    tar += std::string(2 * kBlock, '\0');
+    return write_file(tar_file, tar);
+}
+
 // Archives every entry of `source` into `target` (a .tar.gz path) with fixed
-// owners, times and order, so the same tree always gives the same bytes.
-bool archive(const std::string &source, const std::string &target) {
+// owners, times and order, so the same tree always gives the same bytes; raw
+// members follow.
+bool archive(const std::string &source, const std::string &target,
+             const TarMembers &raw = TarMembers{}) {
     const std::string tar_file = target.substr(0, target.size() - 3);  // drop ".gz"
     std::vector<std::string> args = {
         "/bin/tar",     "--sort=name", "--owner=0", "--group=0", "--numeric-owner", "--mtime=@0",
         "--format=gnu", "-C",          source,      "-cf",       tar_file,          "--"};
     const std::vector<std::string> members = entries_of(source);
     args.insert(args.end(), members.begin(), members.end());
-    return run(args) && run({"/bin/gzip", "-n", "-9", "-f", tar_file});
+    if (!members.empty() && !run(args)) {
+        return false;
+    }
+    if ((members.empty() || !raw.empty()) && !append_members(tar_file, raw)) {
+        return false;
+    }
+    return run({"/bin/gzip", "-n", "-9", "-f", tar_file});
 }
 
 // ---------------------------------------------------------------- layout
@@ -193,6 +324,9 @@ bool lay_out_unit(const UnitSpec &unit, const std::string &root) {
     if (unit.module_at_top) {
         return write_module(root + "/" + unit.module_file, module) &&
                write_entries(root, unit.extra_top);
+    }
+    if (!unit.dir_present) {
+        return write_entries(root, unit.extra_top);
     }
     const std::string dir = root + "/" + dir_of(unit);
     if (!make_dir(dir) || !write_entries(dir, unit.extra_in_dir) ||
@@ -212,13 +346,19 @@ bool place_unit(const UnitSpec &unit, std::size_t index, const std::string &stag
     }
     const std::string root = stage + "/unit" + std::to_string(index);
     const std::string built = root + kSuffix;
-    return make_dir(root) && lay_out_unit(unit, root) && archive(root, built) &&
+    return make_dir(root) && lay_out_unit(unit, root) && archive(root, built, unit.members) &&
            chmod(built.c_str(), kFileMode) == 0 && rename(built.c_str(), target.c_str()) == 0;
 }
 
 bool lay_out_package(const PackageSpec &spec, const std::string &stage, const std::string &root) {
     const std::string package_dir = root + "/" + spec.dir_name;
-    if (!make_dir(root) || !make_dir(package_dir)) {
+    if (!make_dir(root)) {
+        return false;
+    }
+    if (!spec.dir_present) {
+        return write_entries(root, spec.extra_top);
+    }
+    if (!make_dir(package_dir)) {
         return false;
     }
     if (spec.content_present && !write_file(package_dir + "/content", manifest_for(spec))) {
@@ -240,7 +380,12 @@ bool build_into(const PackageSpec &spec, const std::string &stage, const std::st
         }
     } else {
         const std::string root = stage + "/package";
-        if (!lay_out_package(spec, stage, root) || !archive(root, built)) {
+        TarMembers raw = spec.members;
+        for (TarMember member : spec.members_in_dir) {
+            member.name = spec.dir_name + "/" + member.name;
+            raw.push_back(member);
+        }
+        if (!lay_out_package(spec, stage, root) || !archive(root, built, raw)) {
             return false;
         }
     }
@@ -248,6 +393,46 @@ bool build_into(const PackageSpec &spec, const std::string &stage, const std::st
 }
 
 }  // namespace
+
+TarMember TarMember::file(std::string name, std::string bytes) {
+    TarMember member;
+    member.name = std::move(name);
+    member.bytes = std::move(bytes);
+    return member;
+}
+
+TarMember TarMember::symlink(std::string name, std::string target) {
+    TarMember member;
+    member.name = std::move(name);
+    member.kind = Kind::Symlink;
+    member.link = std::move(target);
+    return member;
+}
+
+TarMember TarMember::hard_link(std::string name, std::string target) {
+    TarMember member = symlink(std::move(name), std::move(target));
+    member.kind = Kind::HardLink;
+    return member;
+}
+
+TarMember TarMember::fifo(std::string name) {
+    TarMember member;
+    member.name = std::move(name);
+    member.kind = Kind::Fifo;
+    return member;
+}
+
+TarMember TarMember::char_device(std::string name) {
+    TarMember member = fifo(std::move(name));
+    member.kind = Kind::CharDevice;
+    return member;
+}
+
+TarMember TarMember::directory(std::string name) {
+    TarMember member = fifo(std::move(name));
+    member.kind = Kind::Directory;
+    return member;
+}
 
 std::string manifest_for(const PackageSpec &spec) {
     if (spec.manifest) {

@@ -45,18 +45,18 @@ bool parse_op_line(std::string_view text, OpLine *op) {
 }
 
 std::size_t record_index(const Kernel &kernel, std::string_view pkg, std::string_view patch) {
-    for (std::size_t i = 0; i < kernel.record_count; ++i) {
+    for (std::size_t i = 0; i < kernel.record_count.get(); ++i) {
         if (name_is(kernel.records[i].pkg, pkg) && name_is(kernel.records[i].patch, patch)) {
             return i;
         }
     }
-    return kernel.record_count;
+    return kernel.record_count.get();
 }
 
 void remove_record(Kernel *kernel, std::size_t index) {
     std::memmove(&kernel->records[index], &kernel->records[index + 1],
-                 (kernel->record_count - index - 1) * sizeof(Record));
-    --kernel->record_count;
+                 (kernel->record_count.get() - index - 1) * sizeof(Record));
+    kernel->record_count.add(-1);
 }
 
 int apply_op(Kernel *kernel, const OpLine &op) {
@@ -67,7 +67,7 @@ int apply_op(Kernel *kernel, const OpLine &op) {
         return add_record(kernel, op.num, op.pkg, op.patch) ? 0 : ENOSPC;
     }
     const std::size_t index = record_index(*kernel, op.pkg, op.patch);
-    if (index == kernel->record_count) {
+    if (index == kernel->record_count.get()) {
         return EINVAL;
     }
     remove_record(kernel, index);
@@ -77,7 +77,7 @@ int apply_op(Kernel *kernel, const OpLine &op) {
 int judge(Kernel *kernel, std::string_view line) {
     // An armed refusal names the line's word ("add", "rm") or none.
     if (take_fault(&kernel->op_fault, line.substr(0, line.find(',')))) {
-        return kernel->op_fault.error;
+        return kernel->op_fault.error.get();
     }
     OpLine op;
     return parse_op_line(line, &op) ? apply_op(kernel, op) : EINVAL;
@@ -86,26 +86,26 @@ int judge(Kernel *kernel, std::string_view line) {
 }  // namespace
 
 bool add_record(Kernel *kernel, int num, std::string_view pkg, std::string_view patch) {
-    if (kernel->record_count >= MAX_RECORDS) {
+    if (kernel->record_count.get() >= MAX_RECORDS) {
         return false;
     }
     Record record{};
-    record.num = num;
+    record.num.set(num);
     if (!set_name(&record.pkg, pkg) || !set_name(&record.patch, patch) ||
         !set_name(&record.state, "disabled")) {
         return false;
     }
-    kernel->records[kernel->record_count++] = record;
+    kernel->records[kernel->record_count.add(1)] = record;
     return true;
 }
 
 std::string record_line(const Record &record) {
-    return std::to_string(record.num) + "," + std::string(name_of(record.pkg)) + "," +
+    return std::to_string(record.num.get()) + "," + std::string(name_of(record.pkg)) + "," +
            std::string(name_of(record.patch));
 }
 
 Record *find_patch_record(Kernel *kernel, std::string_view patch) {
-    for (std::size_t i = 0; i < kernel->record_count; ++i) {
+    for (std::size_t i = 0; i < kernel->record_count.get(); ++i) {
         if (name_is(kernel->records[i].patch, patch)) {
             return &kernel->records[i];
         }
@@ -115,7 +115,7 @@ Record *find_patch_record(Kernel *kernel, std::string_view patch) {
 
 bool set_record_state(Kernel *kernel, std::string_view patch, std::string_view state) {
     bool found = false;
-    for (std::size_t i = 0; i < kernel->record_count; ++i) {
+    for (std::size_t i = 0; i < kernel->record_count.get(); ++i) {
         if (name_is(kernel->records[i].patch, patch)) {
             found = set_name(&kernel->records[i].state, state) || found;
         }

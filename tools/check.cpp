@@ -3,14 +3,17 @@
 // layout and name check of every unit, each unit in a directory of its own.
 #include "check.h"
 
+#include <filesystem>
 #include <map>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "frame/result_codes.h"
 #include "json.h"
 #include "kernel/patch_list.h"
 #include "kernel/record.h"
+#include "module_findings.h"
 #include "ops/package_check.h"
 #include "ops/unit_layout.h"
 #include "pack_names.h"
@@ -33,16 +36,27 @@ struct UnitView {
 };
 
 struct CheckReport {
-    std::string hint;  // where to find the library's reasons
+    std::string hint;     // where to find the library's reasons
+    std::string release;  // --kernel-release, or empty
     int32_t result = 0;
     std::vector<UnitView> units;
     std::vector<std::string> problems;
+    std::vector<std::string> warnings;
 
     void fail(int32_t code, const std::string &problem) {
         if (result == 0) {
             result = code;
         }
         problems.push_back(problem);
+    }
+    void add(const Findings &findings) {
+        for (const Finding &finding : findings) {
+            if (finding.warning) {
+                warnings.push_back(finding.text);
+            } else {
+                fail(INVALID, finding.text);
+            }
+        }
     }
 };
 
@@ -55,7 +69,39 @@ std::vector<std::string> unit_names(const tesvar::PatchList &units) {
     return names;
 }
 
-// Extracts one unit into its own temporary directory and finds its module.
+// The specific reasons a unit the library refused breaks: entries that are
+// links or special files, module names the module tools cut, and modules
+// that declare another name. Empty when none of these applies.
+Findings diagnose_unit(const std::string &unit_dir, const std::string &archive) {
+    namespace fs = std::filesystem;
+    Findings findings = special_entries(unit_dir, archive + ":");
+    std::error_code error_code;
+    fs::recursive_directory_iterator walk(unit_dir, error_code);
+    for (; !error_code && walk != fs::recursive_directory_iterator(); walk.increment(error_code)) {
+        const std::string file = walk->path().filename().string();
+        const std::string stem = strip_suffix(file, ".ko");
+        if (stem.empty() || !walk->is_regular_file(error_code) || walk->is_symlink(error_code)) {
+            continue;
+        }
+        const std::string entry = "unit " + archive + " module " +
+                                  fs::path(walk->path()).lexically_relative(unit_dir).string();
+        const std::string cut = cut_name_problem(stem, entry);
+        if (!cut.empty()) {
+            findings.push_back(Finding{false, cut});
+            continue;
+        }
+        for (const Finding &finding :
+             module_findings(walk->path(), entry, kernel_name_of(stem), "")) {
+            if (finding.text.find(": declares module name") != std::string::npos) {
+                findings.push_back(finding);
+            }
+        }
+    }
+    return findings;
+}
+
+// Extracts one unit into its own temporary directory, finds its module and
+// reads it.
 void check_unit(const char *package_dir, const std::string &archive, CheckReport *report) {
     tesvar::TmpDir unit_dir;
     if (!unit_dir) {
@@ -66,13 +112,21 @@ void check_unit(const char *package_dir, const std::string &archive, CheckReport
     char patch[tesvar::NAME_SIZE] = {};
     if (tesvar::locate_unit_module(package_dir, archive.c_str(), unit_dir.path(), &module_path,
                                    patch) != 0) {
+        const Findings findings = diagnose_unit(unit_dir.path(), archive);
+        if (!findings.empty()) {
+            report->add(findings);
+            return;
+        }
         report->fail(INVALID, "unit " + archive +
                                   ": it must hold one directory with one module file whose name, "
                                   "without \".ko\", is a patch name of 1 to 63 characters with "
-                                  "no comma, blank, TAB or newline" +
+                                  "no comma, blank, TAB, newline, '.' or control character, and "
+                                  "the unit archive must extract cleanly (at most 64 MiB a file)" +
                                   report->hint);
         return;
     }
+    const std::string entry = "unit " + archive + " module " + base_name(module_path.get());
+    report->add(module_findings(module_path.get(), entry, patch, report->release));
     report->units.push_back({archive, patch});
 }
 
@@ -110,9 +164,11 @@ void check_extracted(const char *extract_dir, CheckReport *report) {
     check_duplicates(report);
 }
 
-CheckReport check_package(const std::string &path, const std::string &hint) {
+CheckReport check_package(const std::string &path, const std::string &hint,
+                          const std::string &release) {
     CheckReport report;
     report.hint = hint;
+    report.release = release;
     if (tesvar::is_file_existent(path.c_str()) != 1) {
         report.fail(FILE_MISSING, path + " is not a regular file");
         return report;
@@ -126,8 +182,12 @@ CheckReport check_package(const std::string &path, const std::string &hint) {
     if (!extract_dir) {
         report.fail(INVALID, "cannot make a temporary directory");
     } else if (tesvar::decompress_tar_gz(path.c_str(), extract_dir.path()) != 0) {
-        report.fail(INVALID, "cannot run /bin/tar");
+        report.fail(INVALID,
+                    "package: /bin/tar cannot extract it (not a gzip tar archive, "
+                    "truncated, a member outside the archive, or a file over " +
+                        std::to_string(tesvar::MAX_EXTRACTED_FILE_SIZE / (1024L * 1024)) + " MiB)");
     } else {
+        report.add(special_entries(extract_dir.path(), ""));
         check_extracted(extract_dir.path(), &report);
     }
     return report;
@@ -135,7 +195,8 @@ CheckReport check_package(const std::string &path, const std::string &hint) {
 
 Outcome as_outcome(const std::string &path, const CheckReport &report) {
     Outcome outcome = outcome_of(report.result);
-    outcome.details = report.problems;
+    outcome.details = report.warnings;
+    outcome.details.insert(outcome.details.end(), report.problems.begin(), report.problems.end());
     JsonArray units;
     std::string listing;
     for (const UnitView &unit : report.units) {
@@ -150,19 +211,32 @@ Outcome as_outcome(const std::string &path, const CheckReport &report) {
     for (const std::string &problem : report.problems) {
         problems.string(problem);
     }
+    JsonArray warnings;
+    for (const std::string &warning : report.warnings) {
+        warnings.string(warning);
+    }
     outcome.data = JsonObject()
                        .string("file", path)
                        .string("package", base_name(path))
                        .raw("units", units.str())
                        .raw("problems", problems.str())
+                       .raw("warnings", warnings.str())
                        .str();
     return outcome;
 }
 
 }  // namespace
 
+const ValueOption CHECK_OPTIONS[] = {
+    {"--kernel-release", nullptr, "R",
+     "the kernel release the modules must be built for (the first word of their vermagic=)"},
+};
+const size_t CHECK_OPTION_COUNT = sizeof CHECK_OPTIONS / sizeof CHECK_OPTIONS[0];
+
 Outcome run_check(const Invocation &inv) {
-    return as_outcome(inv.args[0], check_package(inv.args[0], log_hint(inv)));
+    static const std::string NO_RELEASE;
+    return as_outcome(inv.args[0], check_package(inv.args[0], log_hint(inv),
+                                                 inv.value("--kernel-release", NO_RELEASE)));
 }
 
 }  // namespace lkpctl

@@ -3,10 +3,14 @@
 #ifndef LKPCTL_CHECK_H
 #define LKPCTL_CHECK_H
 
+#include "command.h"
 #include "invocation.h"
 #include "outcome.h"
 
 namespace lkpctl {
+
+extern const ValueOption CHECK_OPTIONS[];
+extern const size_t CHECK_OPTION_COUNT;
 
 Outcome run_check(const Invocation &inv);
 

@@ -77,9 +77,12 @@ const Command COMMANDS[] = {
     {"check", "PKG", "check a package file offline, without the kernel",
      "Extracts PKG into a private temporary directory and runs the checks a load runs before "
      "touching the kernel: the package layout and manifest, then each unit's layout and patch "
-     "name. Prints the units and their patch names, or each problem found. Nothing is left "
-     "behind.",
-     ONE, ONE, nullptr, 0, run_check},
+     "name, then reads each module: it must be an ELF relocatable object with a \".modinfo\" "
+     "section whose name= (if any) is the patch name, should be marked livepatch=Y (a warning "
+     "otherwise), and with --kernel-release R must be built for release R. Entries that are "
+     "links, FIFOs, devices or sockets are named. Prints the units and their patch names, or "
+     "each problem found, one line each. Nothing is left behind.",
+     ONE, ONE, CHECK_OPTIONS, CHECK_OPTION_COUNT, run_check},
 };
 
 const CommandTable TABLE{COMMANDS, sizeof COMMANDS / sizeof COMMANDS[0]};

@@ -43,6 +43,8 @@ bool is_calendar_date(const std::string &date) {
     return month >= 1 && month <= MONTHS && day >= 1 && day <= days_in_month(year, month);
 }
 
+static_assert(sizeof(time_t) >= 8, "dates after 2038 need a 64-bit time_t (_TIME_BITS=64)");
+
 // The moment the date stands for: $SOURCE_DATE_EPOCH when it is a whole number, else now.
 time_t date_moment() {
     const char *epoch = std::getenv("SOURCE_DATE_EPOCH");

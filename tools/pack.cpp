@@ -8,6 +8,7 @@
 
 #include "frame/result_codes.h"
 #include "json.h"
+#include "module_findings.h"
 #include "output_file.h"
 #include "pack_request.h"
 #include "signals.h"
@@ -38,13 +39,21 @@ StepResult not_interrupted() {
                                    "; the staging directory is removed");
 }
 
-// Every module file must exist before anything is built.
-StepResult check_inputs(const PackRequest &request) {
+// Every module file must exist, and pass what check would ask of it in a
+// package, before anything is built; warnings are kept for the report.
+StepResult check_inputs(const PackRequest &request, std::vector<std::string> *warnings) {
     for (const PackUnit &unit : request.units) {
         std::error_code error;
         if (!std::filesystem::is_regular_file(unit.module_path, error)) {
             return step_failed(tesvar::LKP_FILE_MISSING,
                                "module file " + unit.module_path + " is not a regular file");
+        }
+        for (const Finding &finding :
+             module_findings(unit.module_path, "module file " + unit.module_path, unit.patch, "")) {
+            if (!finding.warning) {
+                return step_failed(tesvar::LKP_INVALID_ARGUMENT, finding.text);
+            }
+            warnings->push_back(finding.text);
         }
     }
     return {};
@@ -146,7 +155,7 @@ Outcome run_pack(const Invocation &inv) {
     if (!problem.empty()) {
         return usage_error(problem);
     }
-    StepResult result = check_inputs(request);
+    StepResult result = check_inputs(request, &request.warnings);
     if (result.ok()) {
         result = build_package(request);
     }

@@ -3,6 +3,7 @@
 #include "pack_names.h"
 
 #include "kernel/record.h"
+#include "module_findings.h"
 #include "ops/names_policy.h"
 
 namespace lkpctl {
@@ -61,20 +62,15 @@ std::string module_name_problem(const std::string &module_file_name) {
     if (!problem.empty()) {
         return problem;
     }
+    problem = cut_name_problem(patch, "patch name '" + patch + "'");
+    if (!problem.empty()) {
+        return problem;
+    }
     if ((patch + PACKAGE_SUFFIX).size() > MAX_NAME) {
         return "patch name '" + patch + "' is too long: its unit archive name '" + patch +
                PACKAGE_SUFFIX + "' must fit in 63 characters";
     }
     return "";
-}
-
-std::string patch_name_warning(const std::string &patch_name) {
-    if (patch_name.find('-') == std::string::npos) {
-        return "";
-    }
-    return "warning: patch name '" + patch_name +
-           "' contains '-': activation addresses the patch by this name, while a module built "
-           "from this file is normally named with '_' in its place";
 }
 
 }  // namespace lkpctl

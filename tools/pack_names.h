@@ -30,10 +30,6 @@ std::string package_name_problem(const std::string &file_name);
 // archive name that fit; else why it does not.
 std::string module_name_problem(const std::string &module_file_name);
 
-// A note when the kernel will know the module by another name than the
-// patch name ('-' becomes '_' in module names); else empty.
-std::string patch_name_warning(const std::string &patch_name);
-
 }  // namespace lkpctl
 
 #endif

@@ -3,6 +3,7 @@
 
 #include <set>
 
+#include "module_findings.h"
 #include "pack_names.h"
 
 namespace lkpctl {
@@ -47,14 +48,11 @@ std::string take_units(const Invocation &inv, PackRequest *request) {
         if (!problem.empty()) {
             return problem;
         }
-        unit.patch = strip_suffix(unit.module_file, MODULE_SUFFIX);
+        // The kernel's name for the module: "-" becomes "_".
+        unit.patch = kernel_name_of(strip_suffix(unit.module_file, MODULE_SUFFIX));
         unit.archive = unit.patch + PACKAGE_SUFFIX;
         if (!patches.insert(unit.patch).second) {
             return "patch name '" + unit.patch + "' is given twice";
-        }
-        const std::string warning = patch_name_warning(unit.patch);
-        if (!warning.empty()) {
-            request->warnings.push_back(warning);
         }
         request->manifest.unit_archives.push_back(unit.archive);
         request->units.push_back(unit);

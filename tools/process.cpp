@@ -16,8 +16,9 @@ namespace {
 constexpr int EXEC_FAILED_STATUS = 127;
 
 // Only async-signal-safe calls between fork and execve.
-[[noreturn]] void exec_child(char *const argv[], int stdout_fd) {
-    if (stdout_fd != -1 && dup2(stdout_fd, STDOUT_FILENO) < 0) {
+[[noreturn]] void exec_child(char *const argv[], int stdout_fd, int stderr_fd) {
+    if ((stdout_fd != -1 && dup2(stdout_fd, STDOUT_FILENO) < 0) ||
+        (stderr_fd != -1 && dup2(stderr_fd, STDERR_FILENO) < 0)) {
         _exit(EXEC_FAILED_STATUS);
     }
     // An empty environment keeps GZIP, TAR_OPTIONS and the locale out of the output.
@@ -54,7 +55,7 @@ StepResult wait_for(pid_t child, const std::string &program) {
 
 }  // namespace
 
-StepResult run_program(const std::vector<std::string> &argv, int stdout_fd) {
+StepResult run_program(const std::vector<std::string> &argv, int stdout_fd, int stderr_fd) {
     // The vector is made before fork: the child must not allocate.
     std::vector<char *> pointers;
     pointers.reserve(argv.size() + 1);
@@ -68,7 +69,7 @@ StepResult run_program(const std::vector<std::string> &argv, int stdout_fd) {
         return errno_failure("cannot start " + argv[0], errno);
     }
     if (child == 0) {
-        exec_child(pointers.data(), stdout_fd);
+        exec_child(pointers.data(), stdout_fd, stderr_fd);
     }
     return wait_for(child, argv[0]);
 }

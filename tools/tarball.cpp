@@ -1,11 +1,17 @@
-// Archiving with "/bin/tar" and compressing with "/bin/gzip".
+// Archiving with "/bin/tar" and compressing with "/bin/gzip". The archive
+// options (--sort, --owner, --mtime, --format) are GNU tar's: a device's
+// BusyBox tar has none of them, so a failed archive step says when /bin/tar
+// is not GNU tar instead of leaving the user with its exit status.
 #include "tarball.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <string_view>
 #include <vector>
 
 #include "process.h"
+#include "unique_fd.h"
 
 namespace lkpctl {
 namespace {
@@ -25,6 +31,19 @@ private:
     std::string path_;
 };
 
+// True when "/bin/tar --version" names GNU tar; what it prints is kept off
+// the user's terminal.
+bool tar_is_gnu() {
+    const UniqueFd out(memfd_create("lkpctl-tar-version", MFD_CLOEXEC));
+    if (!out.valid() || !run_program({TAR, "--version"}, out.get(), out.get()).ok()) {
+        return false;
+    }
+    char head[64] = {};
+    const ssize_t length = pread(out.get(), head, sizeof head - 1, 0);
+    return length > 0 && std::string_view(head, static_cast<size_t>(length)).find("GNU tar") !=
+                             std::string_view::npos;
+}
+
 }  // namespace
 
 StepResult write_tar_gz(const std::string &parent, const std::string &entry,
@@ -37,6 +56,11 @@ StepResult write_tar_gz(const std::string &parent, const std::string &entry,
         work_tar,     "--",           entry};
     StepResult result = run_program(tar);
     if (!result.ok()) {
+        if (!tar_is_gnu()) {
+            result.detail +=
+                " (pack needs GNU tar as /bin/tar; a BusyBox tar cannot make "
+                "reproducible archives: pack on a build machine)";
+        }
         return result;
     }
     // -n: no file name or time stamp in the gzip header.

@@ -11,7 +11,8 @@
 namespace lkpctl {
 
 // An exclusive advisory lock (flock) on this file; released when the tool
-// exits, however it exits.
+// exits, however it exits. Where the file cannot be made (no /run), the tool
+// runs unlocked.
 constexpr const char *TOOL_LOCK_PATH = "/run/lkpctl.lock";
 
 // True for load, preload, validate, activate, deactivate, remove, insmod, rmmod.

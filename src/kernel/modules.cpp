@@ -20,6 +20,14 @@
 #include "sys/text_buffer.h"
 #include "tesvar.h"
 
+// The module calls' numbers on the first platform, 32-bit PowerPC.
+#if defined(__powerpc__) && !defined(__powerpc64__)
+static_assert(SYS_init_module == 128 && SYS_delete_module == 129,
+              "32-bit PowerPC numbers the module calls 128 and 129");
+#endif
+// Module files over 2 GiB must not fail fstat with EOVERFLOW on 32-bit targets.
+static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
+
 namespace tesvar {
 
 namespace {
@@ -83,6 +91,11 @@ extern "C" TESVAR_API int32_t navo_lkp_insmod(const char *path) {
     struct stat status {};
     if (fstat(file.get(), &status) != 0) {
         return -errno;
+    }
+    // Only a regular file is a module image; anything else is answered as a
+    // directory always was, with ENODEV.
+    if (!S_ISREG(status.st_mode)) {
+        return -ENODEV;
     }
     const auto length = static_cast<size_t>(status.st_size);
     Mapping image(mmap(nullptr, length, PROT_READ, MAP_PRIVATE, file.get(), 0), length);

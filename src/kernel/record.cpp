@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "frame/bounded.h"
 #include "frame/result_codes.h"
@@ -28,6 +29,17 @@ char *take_last_field(char *line, char separator) {
         *blank = '\0';
     }
     return field;
+}
+
+// The head's number, read the same way on every architecture: a 64-bit
+// conversion (so a 32-bit long cannot saturate early), then a value outside
+// the int32 range is held at the nearest bound rather than wrapped, so a
+// corrupt number never turns into a plausible small one.
+int32_t record_number(const char *head) {
+    const long long value = std::strtoll(head, nullptr, 10);
+    constexpr long long LOWEST = std::numeric_limits<int32_t>::min();
+    constexpr long long HIGHEST = std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(value < LOWEST ? LOWEST : value > HIGHEST ? HIGHEST : value);
 }
 
 // Copies at most capacity - 1 characters of field; a shorter copy is the
@@ -59,7 +71,7 @@ int parse_record(patch_record *record, char *line, int kind) {
         return LKP_KERNEL_UNKNOWN;
     }
 
-    record->num = static_cast<int32_t>(std::strtol(line, nullptr, 10));
+    record->num = record_number(line);
     if (kind == RECORD_CONTROL) {
         store_field(record->patch_name, NAME_SIZE, last);
         store_field(record->pkg_name, NAME_SIZE, middle);

@@ -11,7 +11,6 @@
 #include "frame/bounded.h"
 #include "frame/log.h"
 #include "frame/result_codes.h"
-#include "kernel/line_buffer.h"
 #include "sys/file_access.h"
 #include "sys/names.h"
 #include "sys/owned.h"
@@ -24,6 +23,33 @@ namespace {
 
 constexpr int UNIT_COUNT_LINE = TESVAR_HEAD_INFO_SIZE - 1;
 constexpr ssize_t MAX_LINE_LENGTH = PATH_BUFFER_SIZE - 1;  // line feed included
+
+// One manifest line at a time, never more than MAX_LINE_LENGTH + 1 bytes of
+// it: a longer line is reported as too long without reading the rest.
+class ManifestLine {
+public:
+    // The line's length, its line feed included; -1 at the end of the stream
+    // (or on a read error); MAX_LINE_LENGTH + 1 for a line that is too long.
+    ssize_t read(FILE *stream) noexcept {
+        ssize_t length = 0;
+        while (length <= MAX_LINE_LENGTH) {
+            const int byte = getc_unlocked(stream);
+            if (byte == EOF) {
+                break;
+            }
+            text_[length++] = static_cast<char>(byte);
+            if (byte == '\n') {
+                break;
+            }
+        }
+        text_[length] = '\0';
+        return length == 0 ? -1 : length;
+    }
+    char *data() noexcept { return text_; }
+
+private:
+    char text_[MAX_LINE_LENGTH + 2] = {};
+};
 
 bool is_skipped_entry(const char *name) {
     return is_dot_entry(name) || std::strcmp(name, MANIFEST_NAME) == 0;
@@ -43,7 +69,8 @@ bool count_unit_archives(const char *pkg_dir, int32_t *count) {
     }
     int32_t found = 0;
     for (; entry != nullptr; entry = readdir(dir.get())) {
-        if (is_skipped_entry(entry->d_name)) {
+        // Links and special files count as absent (see get_child_dir).
+        if (is_skipped_entry(entry->d_name) || !is_plain_entry(dir.get(), entry->d_name)) {
             continue;
         }
         if (check_file_postfix(entry->d_name, UNIT_SUFFIX) != 0) {
@@ -60,7 +87,7 @@ bool count_unit_archives(const char *pkg_dir, int32_t *count) {
 
 // Reads one unit list line into a unit node: the file name must be 1 to 63
 // bytes, hold no '/', and name a regular file in the package directory.
-bool read_unit(FILE *manifest, const char *pkg_dir, LineBuffer *line, char *path,
+bool read_unit(FILE *manifest, const char *pkg_dir, ManifestLine *line, char *path,
                list_head *units) {
     ssize_t length = line->read(manifest);
     if (length < 1 || length > MAX_LINE_LENGTH) {
@@ -74,7 +101,7 @@ bool read_unit(FILE *manifest, const char *pkg_dir, LineBuffer *line, char *path
     }
     const int joined =
         snprintf_s(path, PATH_BUFFER_SIZE, PATH_BUFFER_SIZE - 1, "%s/%s", pkg_dir, name);
-    if (!is_whole_text(joined, PATH_BUFFER_SIZE) || is_file_existent(path) != 1) {
+    if (!is_whole_text(joined, PATH_BUFFER_SIZE) || !is_plain_file(path)) {
         return false;
     }
     patch_node *node = create_patch_node(name);
@@ -100,9 +127,9 @@ bool has_repeated_name(list_head *units) {
 
 // The unit list: exactly `count` lines, then the end of the file.
 bool read_unit_list(FILE *manifest, const char *pkg_dir, int32_t count, list_head *units) {
-    LineBuffer line(LINE_BUFFER_SIZE);
+    ManifestLine line;
     HeapText path = new_text_buffer();
-    if (!line.allocated() || !path) {
+    if (!path) {
         return false;
     }
     for (int32_t k = 0; k < count; ++k) {
@@ -113,16 +140,35 @@ bool read_unit_list(FILE *manifest, const char *pkg_dir, int32_t count, list_hea
     return line.read(manifest) == -1 && !has_repeated_name(units);
 }
 
-int check_manifest(const char *pkg_dir, int32_t found, list_head *units) {
-    Stream manifest(open_file("r", "%s/%s", pkg_dir, MANIFEST_NAME));
-    if (!manifest || check_content_head(manifest.get(), found) != 0) {
+}  // namespace
+
+int read_manifest(FILE *manifest, const char *pkg_dir, int32_t found, list_head *units) {
+    if (check_content_head(manifest, found) != 0) {
         return LKP_INVALID_ARGUMENT;
     }
-    if (!read_unit_list(manifest.get(), pkg_dir, found, units)) {
+    if (!read_unit_list(manifest, pkg_dir, found, units)) {
         lkp_log(LKP_ERR, "check_pkg_available: Failed to get the patch tar.");
         return LKP_INVALID_ARGUMENT;
     }
     return LKP_OK;
+}
+
+namespace {
+
+int check_manifest(const char *pkg_dir, int32_t found, list_head *units) {
+    // A manifest that is a link or a special file is as absent as a missing one.
+    char path[PATH_BUFFER_SIZE] = {};
+    const int joined =
+        snprintf_s(path, sizeof path, sizeof path - 1, "%s/%s", pkg_dir, MANIFEST_NAME);
+    if (is_whole_text(joined, PATH_BUFFER_SIZE) && !is_plain_file(path)) {
+        lkp_log(LKP_ERR, "open_file: The file is not existent.");
+        return LKP_INVALID_ARGUMENT;
+    }
+    Stream manifest(open_file("r", "%s/%s", pkg_dir, MANIFEST_NAME));
+    if (!manifest) {
+        return LKP_INVALID_ARGUMENT;
+    }
+    return read_manifest(manifest.get(), pkg_dir, found, units);
 }
 
 int check_pkg_dir(const char *pkg_dir, list_head *units, int32_t *unit_count) {
@@ -156,7 +202,7 @@ int check_pkg_available(const char *extract_dir, list_head *units, int32_t *unit
 namespace {
 
 // Reads head line `index` and checks that it begins with its key.
-bool read_head_line(FILE *manifest, LineBuffer *line, int index, ssize_t *length) {
+bool read_head_line(FILE *manifest, ManifestLine *line, int index, ssize_t *length) {
     *length = line->read(manifest);
     if (*length == -1 || *length > MAX_LINE_LENGTH) {
         lkp_log(LKP_ERR, "check_content_head: Failed to getline.");
@@ -174,11 +220,7 @@ bool read_head_line(FILE *manifest, LineBuffer *line, int index, ssize_t *length
 
 int check_content_head(FILE *manifest, int32_t found) {
     constexpr int FAILED = -1;
-    LineBuffer line(LINE_BUFFER_SIZE);
-    if (!line.allocated()) {
-        lkp_log(LKP_ERR, "check_content_head: Failed to malloc.");
-        return FAILED;
-    }
+    ManifestLine line;
     ssize_t length = 0;
     for (int i = 0; i < TESVAR_HEAD_INFO_SIZE; ++i) {
         if (!read_head_line(manifest, &line, i, &length)) {

@@ -17,6 +17,12 @@ constexpr const char *UNIT_SUFFIX = ".tar.gz";
 // set, or -257 (units may then hold nodes; the caller empties it).
 int check_pkg_available(const char *extract_dir, list_head *units, int32_t *unit_count);
 
+// Reads a whole manifest: its head (see below), then exactly `found` unit
+// lines naming regular files in pkg_dir, then its end. Lines longer than
+// 1,023 bytes fail without being read further. 0, or -257 (units may then
+// hold nodes).
+int read_manifest(FILE *manifest, const char *pkg_dir, int32_t found, list_head *units);
+
 // Checks the manifest's four head lines and that its unit count equals
 // found; leaves the stream at the first unit line. 0, or -1 on failure.
 int check_content_head(FILE *manifest, int32_t found);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "frame/bounded.h"
 #include "frame/log.h"
@@ -20,6 +21,13 @@
 namespace tesvar {
 
 namespace {
+
+// A name that formats into a path of its own: never "", ".", "..", or a name
+// with "/" (each would match the patch's or the livepatch root directory).
+bool is_module_name(const char *ko_name) {
+    return ko_name[0] != '\0' && std::strcmp(ko_name, ".") != 0 &&
+           std::strcmp(ko_name, "..") != 0 && std::strchr(ko_name, '/') == nullptr;
+}
 
 constexpr int32_t QUERY_INVALID = -EINVAL;
 constexpr int32_t QUERY_NO_MEMORY = -ENOMEM;
@@ -84,7 +92,8 @@ extern "C" TESVAR_API int32_t navo_lkp_last_patch_for_module(const char *ko_name
     using tesvar::LKP_ERR;
     using tesvar::lkp_log;
     char best[tesvar::NAME_SIZE] = {};
-    if (ko_name == nullptr || pkg_name == nullptr || pkg_name_len < tesvar::NAME_SIZE) {
+    if (ko_name == nullptr || pkg_name == nullptr || pkg_name_len < tesvar::NAME_SIZE ||
+        !tesvar::is_module_name(ko_name)) {
         lkp_log(LKP_ERR,
                 "fail: EINVAL, %s need ko_name != NULL && pkg_name != NULL && pkg_name_len >= %d\n",
                 "navo_lkp_last_patch_for_module", tesvar::NAME_SIZE);

@@ -2,6 +2,8 @@
 #include "sys/names.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -58,6 +60,19 @@ int check_file_postfix(const char *name, const char *postfix) {
     return LKP_OK;
 }
 
+bool is_plain_entry(DIR *dir, const char *name) {
+    struct stat status {};
+    if (fstatat(dirfd(dir), name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return false;
+    }
+    return S_ISDIR(status.st_mode) || S_ISREG(status.st_mode);
+}
+
+bool is_plain_file(const char *path) {
+    struct stat status {};
+    return path != nullptr && lstat(path, &status) == 0 && S_ISREG(status.st_mode);
+}
+
 char *get_child_dir(const char *dir) {
     HeapText child = new_text_buffer();
     if (!child) {
@@ -70,7 +85,9 @@ char *get_child_dir(const char *dir) {
     size_t count = 0;
     for (const dirent *entry = readdir(stream.get()); entry != nullptr;
          entry = readdir(stream.get())) {
-        if (is_dot_entry(entry->d_name)) {
+        // A link, FIFO, device or socket is never followed or opened: it
+        // counts as absent.
+        if (is_dot_entry(entry->d_name) || !is_plain_entry(stream.get(), entry->d_name)) {
             continue;
         }
         ++count;

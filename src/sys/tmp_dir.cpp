@@ -32,6 +32,8 @@ char *create_tmp_dir() {
 }
 
 void rm_tmp_dir(const char *dir) {
+    // Whether rm could not run or ran and failed, the directory may remain:
+    // one line says so, and the operation's own result stands.
     if (cmd_exec(RM_PROGRAM, "-rf", dir, nullptr, nullptr) != 0) {
         lkp_log(LKP_ERR, "Failed to rm %s.", dir);
     }

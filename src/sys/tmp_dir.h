@@ -10,7 +10,8 @@ namespace tesvar {
 // A new directory (mode 0700); heap path owned by the caller, or NULL.
 char *create_tmp_dir();
 
-// Removes dir and everything under it; logs only when rm cannot be run.
+// Removes dir and everything under it; logs "Failed to rm <dir>." when rm
+// cannot be run or does not exit 0.
 void rm_tmp_dir(const char *dir);
 
 // A directory made by create_tmp_dir, removed with rm_tmp_dir and its name

@@ -1,6 +1,8 @@
 // navo_lkp_insmod and navo_lkp_rmmod through the shared library: the module
 // calls the kernel side receives and the codes that come back.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -45,6 +47,22 @@ TEST_F(ModuleCalls, Insertion) {
     EXPECT_EQ(lkpsim::inserted_modules(), (Lines{"tesvar", "fix_a"}));
     EXPECT_EQ(lkpsim::history(), (Lines{"init fix_a 0", "init fix_a -17", "init ? -8",
                                         "init fix_n -65", "init fix_b -311"}));
+    EXPECT_EQ(lkpsim::take_log_texts(), Lines{});
+}
+
+// Only a regular file is a module image: a FIFO (no writer: an open that
+// waited would never return), a device and a directory are answered with
+// ENODEV at once, and reach no module call. A link to a module is followed.
+TEST_F(ModuleCalls, InsertionOfWhatIsNotARegularFile) {
+    const std::string fifo = scratch_dir() + "/fifo.ko";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string link = scratch_dir() + "/link.ko";
+    ASSERT_EQ(symlink(module_file("fix_l").c_str(), link.c_str()), 0);
+    for (const std::string &path : {fifo, std::string("/dev/null"), scratch_dir()}) {
+        EXPECT_EQ(navo_lkp_insmod(path.c_str()), -19) << path;
+    }
+    EXPECT_EQ(navo_lkp_insmod(link.c_str()), 0);
+    EXPECT_EQ(lkpsim::history(), (Lines{"init fix_l 0"}));
     EXPECT_EQ(lkpsim::take_log_texts(), Lines{});
 }
 

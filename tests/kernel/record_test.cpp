@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -45,6 +46,12 @@ TEST(ParseRecord, AwkwardLines) {
         {"four fields: num from a non-numeric head", 0, "x,1,pkgA,p1\n", 0, 0, "p1", "pkgA"},
         {"decimal head with blanks and a sign", 0, "  -010 7,pkgA,p1\n", 0, -10, "p1", "pkgA"},
         {"empty fields", 0, ",,\n", 0, 0, "", ""},
+        {"int32 bounds are kept", 0, "-2147483648,a,p\n", 0, INT32_MIN, "p", "a"},
+        {"highest int32", 1, "2147483647\tp\ton\n", 0, INT32_MAX, "p", "on"},
+        {"one past int32 holds at the bound", 0, "2147483648,a,p\n", 0, INT32_MAX, "p", "a"},
+        {"past uint32 does not wrap to 5", 0, "4294967301,a,p\n", 0, INT32_MAX, "p", "a"},
+        {"one below int32 holds at the bound", 0, "-2147483649,a,p\n", 0, INT32_MIN, "p", "a"},
+        {"past 64 bits holds too", 1, "-99999999999999999999\tp\ton\n", 0, INT32_MIN, "p", "on"},
         {"TAB is text in a control line", 0, "1,pk\tg,p\t1\n", 0, 1, "p\t1", "pk\tg"},
         {"comma is text in a state line", 1, "1\tp,1\ten,x\n", 0, 1, "p,1", "en,x"},
         {"64-character names cut to 63", 0, "1," + n64 + "," + n64 + "\n", 0, 1, n63, n63},

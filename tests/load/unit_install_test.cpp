@@ -94,9 +94,14 @@ void fix_2_taken() {
 INSTANTIATE_TEST_SUITE_P(
     Load, UnitFault,
     ::testing::Values(
-        layout_fault(
-            "DamagedArchive", [](UnitSpec &u) { u.raw_archive = "not an archive\n"; },
-            "Failed to get patch tar dir."),
+        // tar fails: a failed extraction has no line of its own.
+        UnitCase{"DamagedArchive",
+                 [](UnitSpec &u) { u.raw_archive = "not an archive\n"; },
+                 no_arrangement,
+                 {},
+                 {},
+                 INVALID_ARGUMENT,
+                 {}},
         layout_fault(
             "TwoTopLevelEntries",
             [](UnitSpec &u) {
@@ -126,6 +131,39 @@ INSTANTIATE_TEST_SUITE_P(
         silent("CommaInPatchName", "fix,2.ko"), silent("BlankInPatchName", "fix 2.ko"),
         silent("TabInPatchName", "fix\t2.ko"), silent("NewlineInPatchName", "fix\n2.ko"),
         silent("PatchNameOf64Bytes", std::string(64, 'p') + ".ko"), silent("EmptyPatchName", ".ko"),
+        // Names the module tools would cut at a "." or mangle.
+        silent("DotInPatchName", "a.b.ko"), silent("DotPatchName", "..ko"),
+        silent("DotsPatchName", "...ko"),
+        silent("ControlCharacterInPatchName",
+               "fix\x01"
+               "2.ko"),
+        silent("UnitSeparatorInPatchName",
+               "fix\x1f"
+               "2.ko"),
+        silent("DeleteInPatchName",
+               "fix\x7f"
+               "2.ko"),
+        silent("EscapeInPatchName",
+               "fix\x1b"
+               "2.ko"),
+        // The module declares a name that is not its file's.
+        UnitCase{"ModuleDeclaresAnotherName",
+                 [](UnitSpec &u) { u.module.name = "other"; },
+                 no_arrangement,
+                 {},
+                 {err("load_patch: The module fix_2.ko is named other.")},
+                 INVALID_ARGUMENT,
+                 {}},
+        UnitCase{"ModuleDeclaresTheFileNameWithItsDash",
+                 [](UnitSpec &u) {
+                     u.module_file = "fix-2.ko";
+                     u.module.name = "fix-2";
+                 },
+                 no_arrangement,
+                 {},
+                 {err("load_patch: The module fix-2.ko is named fix-2.")},
+                 INVALID_ARGUMENT,
+                 {}},
         UnitCase{"TargetNotLoaded",
                  [](UnitSpec &u) { u.module.targets = {"nfs"}; },
                  [] { lkpsim::set_target_loaded("nfs", false); },

@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "kernel_test.h"
@@ -130,6 +131,26 @@ TEST_F(ModuleImageTest, DamagedHeaderFieldsAreRejected) {
             image[offset + i] = static_cast<unsigned char>(value >> (8 * i));
         }
         EXPECT_FALSE(reads(image)) << "field at " << offset << " = " << value;
+    }
+}
+
+// The module structure's name field is 64 bytes less one word: 60 bytes on a
+// 32-bit kernel, 56 on a 64-bit one; the longest name fills it but for its NUL.
+TEST_F(ModuleImageTest, NameFieldOfTheModuleStructureFollowsTheWordSize) {
+    for (const auto &[elf_class, field] : {std::pair{32, 60U}, std::pair{64, 56U}}) {
+        for (const bool big_endian : {false, true}) {
+            SCOPED_TRACE(std::to_string(elf_class) + (big_endian ? " big" : " little"));
+            ModuleSpec spec = spec_of(elf_class, big_endian, true);
+            spec.name = std::string(field - 1, 'n');
+            ModuleInfo info;
+            const Bytes image = lkpsim::make_module_image(spec);
+            ASSERT_TRUE(read_exact(image, image.size(), &info));
+            EXPECT_EQ(info.name, spec.name);
+            spec.name += "m";  // one more is cut, as the build cuts it
+            const Bytes cut = lkpsim::make_module_image(spec);
+            ASSERT_TRUE(read_exact(cut, cut.size(), &info));
+            EXPECT_EQ(info.name, std::string(field - 1, 'n'));
+        }
     }
 }
 

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #if __has_include(<valgrind/valgrind.h>)
@@ -90,7 +91,16 @@ Errors i386_calls() {
 }
 #endif
 
-// What `calls` reports in a child process that carries the safety net.
+// Under a user-mode emulator (the cross-built suite): the test's own module
+// calls are the emulator's to answer, which refuses them with ENOSYS and never
+// hands them to the host, where the native launcher's guard is in force too.
+// The emulator offers no seccomp, so the safety net cannot be added there.
+bool emulated() {
+    return std::getenv("LKPSIM_EMULATOR") != nullptr;
+}
+
+// What `calls` reports in a child process that carries the safety net (when
+// it can: not under an emulator).
 Errors errors_in_child(Errors (*calls)()) {
     int ends[2];
     if (pipe(ends) != 0) {
@@ -100,7 +110,7 @@ Errors errors_in_child(Errors (*calls)()) {
     if (child == 0) {
         close(ends[0]);
         int errors[3] = {-1, -1, -1};
-        if (add_safety_net()) {
+        if (emulated() || add_safety_net()) {
             const Errors found = calls();
             std::copy_n(found.begin(), std::min<std::size_t>(found.size(), 3), errors);
         }
@@ -120,7 +130,15 @@ class SimGuardTest : public lkptest::KernelTest {};
 
 TEST_F(SimGuardTest, RealModuleCallsFailWithTheGuardErrno) {
     const int guard = lkpsim::GUARD_ERRNO;
-    EXPECT_EQ(errors_in_child(native_calls), (Errors{guard, guard, guard}));
+    const Errors errors = errors_in_child(native_calls);
+    if (!emulated()) {
+        EXPECT_EQ(errors, (Errors{guard, guard, guard}));
+        return;
+    }
+    ASSERT_EQ(errors.size(), 3U);
+    for (const int error : errors) {
+        EXPECT_TRUE(error == ENOSYS || error == guard) << "errno " << error;
+    }
 }
 
 TEST_F(SimGuardTest, ModuleCallsOfThe32BitEntryFailWithTheGuardErrno) {

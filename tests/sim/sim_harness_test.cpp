@@ -46,10 +46,20 @@ TEST_F(SimHarnessTest, ManyLogLinesInARowArriveInOrder) {
     EXPECT_EQ(lkpsim::take_log_texts(), expected);
 }
 
+// The nearest ancestor outside this process's mount namespace: the parent,
+// or for an emulated test the native launcher's parent.
+pid_t ancestor_outside_namespace() {
+    const std::string own = simtest::link_text("/proc/self/ns/mnt");
+    pid_t pid = getppid();
+    while (pid > 1 && simtest::link_text("/proc/" + std::to_string(pid) + "/ns/mnt") == own) {
+        pid = simtest::parent_of(pid);
+    }
+    return pid;
+}
+
 // What a test writes to /tmp or the scratch root never shows on the host.
 TEST_F(SimHarnessTest, TemporaryFilesStayInTheNamespace) {
-    // The root of the process that started this one, outside the namespace.
-    const std::string host_root = "/proc/" + std::to_string(getppid()) + "/root";
+    const std::string host_root = "/proc/" + std::to_string(ancestor_outside_namespace()) + "/root";
     ASSERT_EQ(simtest::stat_error(host_root + "/tmp"), 0);
     for (const std::string &dir : {std::string("/tmp"), lkpsim::scratch_root()}) {
         const std::string file = dir + "/lkpsim_private_" + std::to_string(getpid());

@@ -4,6 +4,7 @@
 #define LKPTEST_SIM_UTIL_H
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -45,6 +46,23 @@ inline int write_text(const std::string &path, const std::string &text) {
 inline int stat_error(const std::string &path) {
     struct stat status {};
     return stat(path.c_str(), &status) == 0 ? 0 : errno;
+}
+
+// A symbolic link's text, or "" when it cannot be read.
+inline std::string link_text(const std::string &path) {
+    char text[256];
+    const ssize_t length = readlink(path.c_str(), text, sizeof text);
+    return length < 0 ? "" : std::string(text, static_cast<std::size_t>(length));
+}
+
+// The parent of a process, from its stat line ("pid (comm) state ppid ..."), or 1.
+inline pid_t parent_of(pid_t pid) {
+    const std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t end = stat.rfind(')');
+    std::istringstream fields(end == std::string::npos ? "" : stat.substr(end + 1));
+    std::string state;
+    pid_t parent = 1;
+    return fields >> state >> parent ? parent : 1;
 }
 
 inline Bytes read_bytes(const std::string &path) {

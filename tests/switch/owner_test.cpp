@@ -68,6 +68,30 @@ TEST_F(Owner, BadArgumentsLeaveTheBufferUntouched) {
     EXPECT_EQ(logged(), Lines(3, EINVAL_LINE));
 }
 
+// A module name that would make the patch's own directory or the livepatch
+// root match is refused before the control file is opened (it is absent
+// here: a name that got that far would give -2).
+TEST_F(Owner, PathLikeModuleNamesAreRefused) {
+    arrange_covering_nfs();
+    EXPECT_EQ(ask("nfs"), 0);
+    lkpsim::set_manager(lkpsim::Manager::AbsentMissing);
+    logged();
+    const char *names[] = {"", ".", "..", "/", "nfs/", "/nfs", "../pa", "a/b", "./nfs"};
+    for (const char *name : names) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(ask(name), -22);
+        EXPECT_EQ(answer(), UNTOUCHED);
+        EXPECT_EQ(logged(), Lines{EINVAL_LINE});
+    }
+    // Names with dots that are not path steps go on to the control file.
+    for (const char *name : {"...", ".nfs", "nfs.."}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(ask(name), -2);
+        EXPECT_EQ(logged(), Lines{err("fail: can't open /proc/navo_lkp_list\n")});
+    }
+    EXPECT_EQ(lkpsim::history(), Lines{});
+}
+
 // The manager module is absent: the open's own errno comes back negated.
 TEST_F(Owner, MissingControlFile) {
     arrange_covering_nfs();

@@ -1,11 +1,14 @@
 // lkpctl pack and check: building packages from module files, refusing names
 // the control file cannot carry, and naming what is wrong with hostile
 // packages, without touching the kernel.
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <ostream>
 
 #include "lkpsim/lkpsim.h"
@@ -48,7 +51,7 @@ TEST_F(LkpctlPackTest, PackedPackageChecksAndLoads) {
          json_line("check", 0, "Success",
                    R"({"file":"%D/hotfix_01.tar.gz","package":"hotfix_01.tar.gz","units":[)"
                    R"({"archive":"fix_a.tar.gz","patch":"fix_a"},)"
-                   R"({"archive":"fix_b.tar.gz","patch":"fix_b"}],"problems":[]})"),
+                   R"({"archive":"fix_b.tar.gz","patch":"fix_b"}],"problems":[],"warnings":[]})"),
          ""},
     });
     const ToolRun manifest =
@@ -63,6 +66,53 @@ TEST_F(LkpctlPackTest, PackedPackageChecksAndLoads) {
     });
     EXPECT_EQ(lkpsim::records(),
               (std::vector<std::string>{"2,hotfix_01.tar.gz,fix_a", "2,hotfix_01.tar.gz,fix_b"}));
+}
+
+// Without --date the date is $SOURCE_DATE_EPOCH's, also past 2038 on a 32-bit target.
+TEST_F(LkpctlPackTest, DefaultDateComesFromSourceDateEpochPast2038) {
+    make_modules({{"fix_a", "ext4"}});
+    const std::pair<const char *, const char *> cases[] = {
+        {"2147483647", "2038-01-19"},  // the last second of a 32-bit time_t
+        {"2147483648", "2038-01-19"},
+        {"4102444800", "2100-01-01"},
+    };
+    for (const auto &[epoch, date] : cases) {
+        SCOPED_TRACE(epoch);
+        ASSERT_EQ(setenv("SOURCE_DATE_EPOCH", epoch, 1), 0);
+        const ToolRun run = lkpctl({"pack", "-o", "%D/dated.tar.gz", "%D/fix_a.ko"});
+        unsetenv("SOURCE_DATE_EPOCH");
+        ASSERT_EQ(run.status, 0) << run.err;
+        const ToolRun manifest =
+            run_tool("/bin/tar", {"-xzOf", expand("%D/dated.tar.gz"), "dated/content"});
+        EXPECT_NE(manifest.out.find(std::string("\ndate: ") + date + "\n"), std::string::npos)
+            << manifest.out;
+        std::filesystem::remove(expand("%D/dated.tar.gz"));
+    }
+}
+
+// A device's BusyBox tar has none of GNU tar's archive options: pack says that
+// it needs GNU tar rather than only that tar failed. The stand-in answers
+// every call as BusyBox does to an option it lacks.
+TEST_F(LkpctlPackTest, PackSaysItNeedsGnuTar) {
+    make_modules({{"fix_a", "ext4"}});
+    const std::string busybox_tar = expand("%D/busybox_tar");
+    {
+        std::ofstream script(busybox_tar);
+        script << "#!/bin/sh\necho \"tar: unrecognized option '$1'\" >&2\nexit 1\n";
+    }
+    ASSERT_EQ(chmod(busybox_tar.c_str(), 0755), 0);
+    // The namespace's mounts are private: the host's tar stays as it is.
+    ASSERT_EQ(mount(busybox_tar.c_str(), "/bin/tar", "none", MS_BIND, nullptr), 0);
+    const ToolRun run = lkpctl({"pack", "-o", "%D/p.tar.gz", "%D/fix_a.ko"});
+    ASSERT_EQ(umount2("/bin/tar", MNT_DETACH), 0);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err,
+              "tar: unrecognized option '--sort=name'\n"
+              "lkpctl: pack: /bin/tar exited with status 1 (pack needs GNU tar as /bin/tar; a "
+              "BusyBox tar cannot make reproducible archives: pack on a build machine)\n"
+              "lkpctl: pack: -5: Input/output error\n");
+    EXPECT_FALSE(std::filesystem::exists(expand("%D/p.tar.gz")));
 }
 
 // The same inputs give the same bytes, whatever the umask and the module files' times.
@@ -139,9 +189,13 @@ const std::string LAYOUT =
 std::string unit_problem(const std::string &archive) {
     return "unit " + archive +
            ": it must hold one directory with one module file whose name, without \".ko\", is a "
-           "patch name of 1 to 63 characters with no comma, blank, TAB or newline (run with -v "
-           "for the reasons)";
+           "patch name of 1 to 63 characters with no comma, blank, TAB, newline, '.' or control "
+           "character, and the unit archive must extract cleanly (at most 64 MiB a file) (run "
+           "with -v for the reasons)";
 }
+const std::string NO_EXTRACTION =
+    "package: /bin/tar cannot extract it (not a gzip tar archive, truncated, a member outside the "
+    "archive, or a file over 64 MiB)";
 const std::string NO_CHILD = "[LKP-ERR]:check_pkg_available: Failed to get the child dir.";
 const std::string BAD_LIST = "[LKP-ERR]:check_pkg_available: Failed to get the patch tar.";
 
@@ -163,8 +217,7 @@ void put_module(lkpsim::PackageSpec &spec, size_t index, const std::string &modu
 const HostileCase HOSTILE[] = {
     {"TwoTopLevelEntries", [](auto &s) { s.extra_top.emplace_back("x.txt", "x"); }, LAYOUT,
      NO_CHILD, ""},
-    {"NotAnArchive", [](auto &s) { s.raw_package = "not a tar file\n"; }, LAYOUT, NO_CHILD,
-     "not in gzip format"},
+    {"NotAnArchive", [](auto &s) { s.raw_package = "not a tar file\n"; }, NO_EXTRACTION, "", ""},
     {"StrayFile", [](auto &s) { s.extra_in_dir.emplace_back("README", "x"); }, LAYOUT,
      "[LKP-ERR]:Failed to check the patch format.", ""},
     {"NoManifest", [](auto &s) { s.content_present = false; }, LAYOUT,
@@ -191,6 +244,54 @@ const HostileCase HOSTILE[] = {
      "", ""},
     {"TwoUnitsOnePatch", [](auto &s) { put_module(s, 1, "fix_1.ko"); },
      "units fix_1.tar.gz and fix_2.tar.gz both hold patch fix_1", "", ""},
+    {"TwoUnitsOneKernelName", [](auto &s) { put_module(s, 1, "fix-1.ko"); },
+     "units fix_1.tar.gz and fix_2.tar.gz both hold patch fix_1", "", ""},
+    {"ModuleIsLink",
+     [](auto &s) {
+         put_module(s, 1, "");
+         s.units[1].members = {lkpsim::TarMember::symlink("fix_2/fix_2.ko", "/etc/passwd")};
+     },
+     "entry fix_2.tar.gz:fix_2/fix_2.ko: a symbolic link; every entry must be a directory or a "
+     "regular file",
+     "[LKP-ERR]:Failed to get ko_name.", ""},
+    {"ModuleIsFifo",
+     [](auto &s) {
+         put_module(s, 1, "");
+         s.units[1].members = {lkpsim::TarMember::fifo("fix_2/fix_2.ko")};
+     },
+     "entry fix_2.tar.gz:fix_2/fix_2.ko: a FIFO; every entry must be a directory or a regular "
+     "file",
+     "", ""},
+    {"ContentIsLink",
+     [](auto &s) {
+         s.content_present = false;
+         s.members_in_dir = {lkpsim::TarMember::symlink("content", "/etc/passwd")};
+     },
+     "entry hotfix_01/content: a symbolic link; every entry must be a directory or a regular "
+     "file\nlkpctl: check: " +
+         LAYOUT,
+     "[LKP-ERR]:open_file: The file is not existent.", ""},
+    {"DotInPatchName", [](auto &s) { put_module(s, 1, "a.b.ko"); },
+     "unit fix_2.tar.gz module fix_2/a.b.ko: the patch name must not contain '.' or a control "
+     "character (module tools cut module names at the first '.')",
+     "", ""},
+    {"ModuleDeclaresAnotherName",
+     [](auto &s) {
+         put_module(s, 1, "wrongname.ko");
+         s.units[1].module.name = "other";
+     },
+     "unit fix_2.tar.gz module fix_2/wrongname.ko: declares module name 'other', not its patch "
+     "name 'wrongname'",
+     "[LKP-ERR]:load_patch: The module wrongname.ko is named other.", ""},
+    {"ModuleNotElf",
+     [](auto &s) {
+         put_module(s, 1, "");
+         s.units[1].extra_in_dir = {{"fix_2.ko", "not an ELF image\n"}};
+     },
+     "unit fix_2.tar.gz module fix_2.ko: not an ELF relocatable object, as a kernel module is", "",
+     ""},
+    {"DamagedUnitArchive", [](auto &s) { s.units[0].raw_archive = "not gzip\n"; },
+     unit_problem("fix_1.tar.gz"), "", ""},
 };
 
 void PrintTo(const HostileCase &c, std::ostream *os) {
@@ -226,6 +327,72 @@ TEST_P(LkpctlCheckTest, NamesTheProblem) {
 
 INSTANTIATE_TEST_SUITE_P(Hostile, LkpctlCheckTest, ::testing::ValuesIn(HOSTILE),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// What check reads in a module beyond the load: its livepatch mark (a
+// warning) and, when asked, the kernel release it was built for; names with
+// "-" are listed by the kernel's name.
+TEST_F(LkpctlPackTest, CheckReadsEachModule) {
+    lkpsim::PackageSpec spec = lkpsim::simple_package("hotfix_01.tar.gz", 2);
+    spec.units[0].module_file = "fs_fix-1.ko";
+    spec.units[0].module.vermagic = "6.1.0-18-powerpc SMP mod_unload";
+    spec.units[1].module.livepatch = false;
+    spec.units[1].module.vermagic = "6.1.0-18-powerpc SMP mod_unload";
+    const std::string file = build(spec);
+    const std::string units = "  fs_fix-1.tar.gz  fs_fix_1\n  fix_2.tar.gz  fix_2\n";
+    const std::string warning =
+        "lkpctl: check: warning: unit fix_2.tar.gz module fix_2.ko: not marked livepatch=Y (not a "
+        "live patch)\n";
+    run_steps({
+        {{"check", file}, 0, "hotfix_01.tar.gz: 2 unit(s)\n" + units, warning},
+        {{"check", "--kernel-release", "6.1.0-18-powerpc", file},
+         0,
+         "hotfix_01.tar.gz: 2 unit(s)\n" + units,
+         warning},
+        {{"check", "--kernel-release", "6.1.0-17-powerpc", file},
+         1,
+         "",
+         warning +
+             "lkpctl: check: unit fs_fix-1.tar.gz module fs_fix-1.ko: built for kernel release "
+             "'6.1.0-18-powerpc' (vermagic=), not '6.1.0-17-powerpc'\n"
+             "lkpctl: check: unit fix_2.tar.gz module fix_2.ko: built for kernel release "
+             "'6.1.0-18-powerpc' (vermagic=), not '6.1.0-17-powerpc'\n" +
+             failure("check", -257, MSG_INVALID)},
+    });
+    const ToolRun json = lkpctl({"--json", "check", file});
+    EXPECT_NE(json.out.find(R"x("warnings":["warning: unit fix_2.tar.gz module fix_2.ko: not )x"
+                            R"x(marked livepatch=Y (not a live patch)"])x"),
+              std::string::npos)
+        << json.out;
+}
+
+// pack refuses what check would refuse in a module, before building anything.
+TEST_F(LkpctlPackTest, PackRefusesModulesCheckWouldRefuse) {
+    make_modules({{"fix_a", "ext4"}});
+    ASSERT_EQ(
+        run_tool(LKPSIM_PATH, {"mkmod", "-o", expand("%D/wrong.ko"), "--name", "other"}).status, 0);
+    std::ofstream(expand("%D/text.ko")) << "not an ELF image\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"%D/wrong.ko",
+         "module file %D/wrong.ko: declares module name 'other', not its patch "
+         "name 'wrong'"},
+        {"%D/text.ko",
+         "module file %D/text.ko: not an ELF relocatable object, as a kernel "
+         "module is"},
+    };
+    for (const auto &[module, detail] : cases) {
+        run_steps({{{"pack", "-o", "%D/p.tar.gz", "%D/fix_a.ko", module},
+                    1,
+                    "",
+                    "lkpctl: pack: " + detail + "\n" + failure("pack", -257, MSG_INVALID)}});
+    }
+    run_steps({{{"pack", "-o", "%D/p.tar.gz", "%D/a.b.ko"},
+                2,
+                "",
+                "lkpctl: pack: patch name 'a.b': the patch name must not contain '.' or a control "
+                "character (module tools cut module names at the first '.')\nTry 'lkpctl pack "
+                "--help'.\n"}});
+    EXPECT_FALSE(std::filesystem::exists(expand("%D/p.tar.gz")));
+}
 
 // check refuses exactly the package file names a load refuses: those the
 // control file cannot carry, whatever their suffix.

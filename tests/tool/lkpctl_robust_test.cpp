@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "lkpsim/lkpsim.h"
+#include "lkpsim/module_image.h"
 #include "tesvar.h"
 #include "tool_support.h"
 
@@ -234,13 +235,18 @@ INSTANTIATE_TEST_SUITE_P(Signals, LkpctlSignalTest,
                              return std::string(info.param.name);
                          });
 
-// Module files large enough that pack is still compressing when stopped.
+// Module files large enough that pack is still compressing when stopped:
+// real module images with random bytes after their end, which no ELF
+// reader looks at.
 std::vector<std::string> large_modules(const std::string &dir) {
     std::mt19937_64 random(11);
     std::vector<std::string> paths;
     for (int unit = 1; unit <= 4; ++unit) {
-        paths.push_back(dir + "/big_" + std::to_string(unit) + ".ko");
-        std::ofstream file(paths.back(), std::ios::binary);
+        lkpsim::ModuleSpec spec;
+        spec.name = "big_" + std::to_string(unit);
+        paths.push_back(dir + "/" + spec.name + ".ko");
+        EXPECT_TRUE(lkpsim::write_module_file(paths.back(), spec));
+        std::ofstream file(paths.back(), std::ios::binary | std::ios::app);
         std::vector<uint64_t> block(1 << 16);
         for (int blocks = 0; blocks < 24; ++blocks) {
             for (uint64_t &word : block) {

@@ -1,5 +1,6 @@
 // Base names, suffix checks and the single entry of a directory.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -56,8 +57,10 @@ TEST_F(NamesTest, PostfixNeedsAtLeastOneCharacterBeforeIt) {
     }
 }
 
-// Only "." and ".." are skipped; every other entry counts, whatever its kind.
-// Entries: "name" a file, "name/" a directory, "@name" a dangling link.
+// "." and ".." are skipped, and so is every entry that is neither a directory
+// nor a regular file: it counts as absent.
+// Entries: "name" a file, "name/" a directory, "@name" a link to a file that
+// exists, "|name" a FIFO.
 TEST_F(NamesTest, ChildDirNamesTheOnlyEntry) {
     const struct {
         const char *label;
@@ -68,7 +71,10 @@ TEST_F(NamesTest, ChildDirNamesTheOnlyEntry) {
         {"directory", {"pkg/"}, "pkg"},
         {"hidden", {".hidden"}, ".hidden"},
         {"dot-dot prefix", {"..x"}, "..x"},
-        {"dangling link", {"@link"}, "link"},
+        {"link", {"@link"}, nullptr},
+        {"link beside a file", {"@link", "x.ko"}, "x.ko"},
+        {"fifo", {"|pipe"}, nullptr},
+        {"fifo beside a directory", {"|pipe", "pkg/"}, "pkg"},
         {"empty", {}, nullptr},
         {"two entries", {"a", "b/"}, nullptr},
         {"hidden second", {"a", ".hidden"}, nullptr},
@@ -81,7 +87,11 @@ TEST_F(NamesTest, ChildDirNamesTheOnlyEntry) {
             if (name.back() == '/') {
                 unit::make_dir(dir + "/" + name);
             } else if (name[0] == '@') {
-                ASSERT_EQ(symlink("missing", (dir + "/" + name.substr(1)).c_str()), 0);
+                unit::write_text(dir + ".target", "");
+                ASSERT_EQ(symlink((dir + ".target").c_str(), (dir + "/" + name.substr(1)).c_str()),
+                          0);
+            } else if (name[0] == '|') {
+                ASSERT_EQ(mkfifo((dir + "/" + name.substr(1)).c_str(), 0600), 0);
             } else {
                 unit::write_text(dir + "/" + name, "");
             }

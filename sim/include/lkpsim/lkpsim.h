@@ -31,6 +31,12 @@ void enter();
 // True once enter() has run in this process.
 bool entered();
 
+// For a helper program started inside the namespace (such as `lkpsim kernel`):
+// joins the kernel state an outer process set up, without taking over the
+// system log. False when there is none. The observation and scene functions
+// below then work; take_log() does not.
+bool attach();
+
 // Back to the default kernel: manager module loaded (control file present),
 // state file present, no patch inserted or registered, default target
 // modules loaded ("vmlinux", "ext4", "nfs", "tcp_cubic"), no fault armed,
@@ -123,7 +129,10 @@ void clear_raw();
 
 // Runs argv[0] (searched in PATH) with argv inside the namespace, with the
 // module calls of its own syscall() answered by this kernel side (through
-// LD_PRELOAD of liblkpsim_preload.so); waits for it. Its exit status, 128 +
+// LD_PRELOAD of liblkpsim_preload.so); waits for it. When this process runs
+// under a user-mode emulator named in $LKPSIM_EMULATOR, a program built for
+// the same architecture is started through that emulator, and a host program
+// (such as tar) natively without the preload. Its exit status, 128 +
 // the signal number when a signal ended it, 127 when it could not be run.
 int run_program(char *const argv[]);
 // The same, with the program's standard output and standard error collected

@@ -20,6 +20,7 @@ struct ModuleSpec {
     bool big_endian = false;           // true: as on 32-bit PowerPC
     bool name_in_this_module = false;  // name in .gnu.linkonce.this_module, not .modinfo;
                                        // cut to 55 bytes, the size of its field
+    std::string vermagic;              // "vermagic=" entry, e.g. "6.1.0 SMP mod_unload"; "": none
 };
 
 // The bytes of a module image.

@@ -18,6 +18,27 @@ namespace lkpsim {
 // directory, and a name with "/" inside gets its parent directories made.
 using ExtraEntries = std::vector<std::pair<std::string, std::string>>;
 
+// An archive member written as a raw tar header, for what the file system
+// cannot stage or /bin/tar would not store: links, FIFOs, devices, and names
+// with ".." or a leading "/". Appended after the generated members.
+struct TarMember {
+    enum class Kind { File, HardLink, Symlink, CharDevice, Fifo, Directory };
+    std::string name;
+    Kind kind = Kind::File;
+    std::string link;    // target of a link
+    std::string bytes;   // contents of a file
+    unsigned major = 1;  // of a device: 1,3 is /dev/null
+    unsigned minor = 3;
+
+    static TarMember file(std::string name, std::string bytes);
+    static TarMember symlink(std::string name, std::string target);
+    static TarMember hard_link(std::string name, std::string target);
+    static TarMember fifo(std::string name);
+    static TarMember char_device(std::string name);
+    static TarMember directory(std::string name);
+};
+using TarMembers = std::vector<TarMember>;
+
 struct UnitSpec {
     // File name inside the unit directory, e.g. "fix_a.ko"; empty: the unit
     // directory holds no module.
@@ -37,6 +58,8 @@ struct UnitSpec {
     std::optional<std::string> raw_archive;  // archive bytes as they are (damaged archives)
     bool listed = true;                      // named in the manifest's unit list
     bool present = true;                     // archive file present in the package directory
+    bool dir_present = true;                 // the unit directory is made
+    TarMembers members;                      // raw members appended to the unit archive
 };
 
 struct PackageSpec {
@@ -51,6 +74,9 @@ struct PackageSpec {
     ExtraEntries extra_in_dir;               // stray files in the package directory
     ExtraEntries extra_top;                  // more top-level entries of the package
     std::optional<std::string> raw_package;  // package file bytes as they are (not an archive)
+    bool dir_present = true;                 // the package directory is made
+    TarMembers members;                      // raw members appended to the package archive
+    TarMembers members_in_dir;               // the same, inside the package directory
 };
 
 // The manifest of a PackageSpec: four head lines and the listed units.

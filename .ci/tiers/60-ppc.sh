@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The whole suite cross-built for 32-bit PowerPC and run under qemu-ppc-static,
+# each test inside the native host part of the simulated kernel side
+# (cross/README.md). GoogleTest for PowerPC is built once into a cache
+# directory and reused.
+set -euo pipefail
+
+scripts/deps.sh
+packages=(g++-powerpc-linux-gnu libc6-dev-powerpc-cross qemu-user-static googletest)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The native host part: the launcher and the native lkpsim the tests meet.
+cmake -S . -B build-ppc-host -DTESVAR_BUILD_TESTS=OFF -DTESVAR_BUILD_TOOLS=OFF >/dev/null
+cmake --build build-ppc-host -j2 --target lkpsim_host lkpsim_cli >/dev/null
+
+gtest_version=$(dpkg-query -W -f='${Version}' googletest)
+gtest=${TESVAR_CROSS_CACHE:-/var/cache/tesvar-cross}/googletest-$gtest_version-powerpc
+cross/build-gtest.sh "$gtest"
+
+cmake -S . -B build-ppc -DCMAKE_TOOLCHAIN_FILE=cross/powerpc-linux-gnu.cmake \
+  -DGTest_DIR="$gtest/lib/cmake/GTest" \
+  -DLKPSIM_HOST_LAUNCHER="$PWD/build-ppc-host/sim/lkpsim-host" >/dev/null
+cmake --build build-ppc -j2 >/dev/null
+cd build-ppc
+ctest --output-on-failure -j2

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The real kernel tier by hand: installs what it needs with apt, builds the
+# library, lkpctl and the guest program in build-realkernel/, then boots a
+# real Linux kernel under qemu and runs the guest tests there
+# (vmtest/README.md). Nothing is inserted into this machine's kernel.
+#   scripts/realkernel.sh [--timeout SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake g++ make gcc linux-headers-amd64 qemu-system-x86 busybox-static cpio)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "realkernel.sh: missing packages: ${missing[*]}; run as root to install them" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+build=build-realkernel
+cmake -S . -B "$build" -DTESVAR_BUILD_SIM=OFF -DTESVAR_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target tesvar lkpctl lkp_guest_test >/dev/null
+vmtest/run.sh --build-dir "$build" "$@"

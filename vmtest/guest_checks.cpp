@@ -1,0 +1,53 @@
+#include "guest_checks.h"
+
+#include <cstdio>
+
+namespace guest {
+
+namespace {
+std::vector<std::string> failures;
+int failed_cases = 0;
+int passed_cases = 0;
+int expected_failures = 0;
+}  // namespace
+
+std::vector<std::string> &current_failures() {
+    return failures;
+}
+
+void record_failure(const char *file, int line, const std::string &what) {
+    failures.push_back(std::string(file) + ":" + std::to_string(line) + ": " + what);
+}
+
+void run_case(const char *name, void (*body)(), const char *known_defect) {
+    failures.clear();
+    std::printf("LKPVM-CASE: %s\n", name);
+    std::fflush(stdout);
+    body();
+    const bool known = known_defect[0] != '\0';
+    for (const std::string &f : failures) {
+        std::printf("LKPVM-%s: %s: %s\n", known ? "XFAIL-DETAIL" : "FAIL", name, f.c_str());
+    }
+    if (known && !failures.empty()) {
+        ++expected_failures;
+        std::printf("LKPVM-XFAIL: %s: %s\n", name, known_defect);
+    } else if (known) {
+        ++failed_cases;
+        std::printf("LKPVM-FAIL: %s: passes now; remove its known-defect mark (%s)\n", name,
+                    known_defect);
+    } else if (!failures.empty()) {
+        ++failed_cases;
+    } else {
+        ++passed_cases;
+    }
+    std::fflush(stdout);
+}
+
+int verdict() {
+    std::printf("LKPVM-VERDICT: %s (%d passed, %d failed, %d known defects)\n",
+                failed_cases == 0 ? "PASS" : "FAIL", passed_cases, failed_cases, expected_failures);
+    std::fflush(stdout);
+    return failed_cases == 0 ? 0 : 1;
+}
+
+}  // namespace guest
