@@ -30,12 +30,35 @@ constexpr const char *PKG = "pkgA.tar.gz";
 constexpr int POLLS = 2000;
 constexpr auto POLL_INTERVAL = std::chrono::milliseconds(5);
 
+// The words that start a program of this test's own architecture: the
+// user-mode emulator's when the suite runs emulated ($LKPSIM_EMULATOR, as
+// lkpsim::run_program uses it), none natively.
+std::vector<std::string> emulator_words() {
+    std::vector<std::string> words;
+    const char *emulator = std::getenv("LKPSIM_EMULATOR");
+    std::istringstream text(emulator != nullptr ? emulator : "");
+    for (std::string word; text >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+// "qemu-ppc-static -L /usr/powerpc-linux-gnu lkpctl" for a shell line, or "lkpctl".
+std::string shell_tool() {
+    std::string line;
+    for (const std::string &word : emulator_words()) {
+        line += word + " ";
+    }
+    return line + "\"$0\"";
+}
+
 // An lkpctl started in the background, its output caught in memory files.
 class Background {
 public:
     Background(const std::vector<std::string> &args, const std::vector<std::string> &env = {})
         : out_(memfd_create("out", MFD_CLOEXEC)), err_(memfd_create("err", MFD_CLOEXEC)) {
-        std::vector<std::string> words{built_program(LKPCTL_PATH)};
+        std::vector<std::string> words = emulator_words();
+        words.push_back(built_program(LKPCTL_PATH));
         words.insert(words.end(), args.begin(), args.end());
         std::vector<char *> argv;
         for (std::string &word : words) {
@@ -55,7 +78,7 @@ public:
         if (pid_ == 0) {
             dup2(out_, STDOUT_FILENO);
             dup2(err_, STDERR_FILENO);
-            execve(argv[0], argv.data(), envp.data());
+            execvpe(argv[0], argv.data(), envp.data());
             _exit(127);
         }
     }
@@ -153,10 +176,11 @@ protected:
 TEST_F(LkpctlRobustTest, FailedWritesOfOutputExitOne) {
     const std::string tool = built_program(LKPCTL_PATH);
     // Exit 0 and 2 before any write fails; 1 once a write fails.
-    EXPECT_EQ(run_tool("/bin/sh", {"-c", "\"$0\" strerror -257 >/dev/null", tool}).status, 0);
-    EXPECT_EQ(run_tool("/bin/sh", {"-c", "\"$0\" strerror -257 >/dev/full", tool}).status, 1);
-    EXPECT_EQ(run_tool("/bin/sh", {"-c", "\"$0\" --bogus 2>/dev/null", tool}).status, 2);
-    EXPECT_EQ(run_tool("/bin/sh", {"-c", "\"$0\" --bogus 2>/dev/full", tool}).status, 1);
+    const std::string run = shell_tool();
+    EXPECT_EQ(run_tool("/bin/sh", {"-c", run + " strerror -257 >/dev/null", tool}).status, 0);
+    EXPECT_EQ(run_tool("/bin/sh", {"-c", run + " strerror -257 >/dev/full", tool}).status, 1);
+    EXPECT_EQ(run_tool("/bin/sh", {"-c", run + " --bogus 2>/dev/null", tool}).status, 2);
+    EXPECT_EQ(run_tool("/bin/sh", {"-c", run + " --bogus 2>/dev/full", tool}).status, 1);
 }
 
 TEST_F(LkpctlRobustTest, NoWaitFailsAtOnceWhileAnotherHoldsTheLock) {
@@ -212,6 +236,10 @@ class LkpctlSignalTest : public LkpctlRobustTest,
 // test holds the library's lock) while the signal arrives; the call still
 // runs to its end, then the tool says so and exits 128 + the signal.
 TEST_P(LkpctlSignalTest, SignalDuringALibraryCallWaitsForItsEnd) {
+    if (!emulator_words().empty()) {
+        GTEST_SKIP() << "a user-mode emulator keeps the program's signal mask to itself, so "
+                        "the test cannot see when the tool is inside its library call";
+    }
     const SignalCase &row = GetParam();
     arrange_package();
     HeldLock writer(KERNEL_FILES_LOCK);
