@@ -11,7 +11,9 @@
 namespace lkpsim {
 
 // Run before any thread exists: a private mount namespace with fresh tmpfs
-// on /run (the simulator's own files), /tmp and /usr/lib (the real entries
+// on /run (the simulator's own files), /tmp (with the host's entries that
+// hold this program, its working directory and the paths on its command
+// line bound in, so a build tree under /tmp works) and /usr/lib (the real entries
 // linked, plus an empty modules/<release>/mts/), and the real /proc, /dev
 // and /sys/kernel staged under /run/lkpsim for the views that replace them.
 bool enter_private_namespace(std::string *error);

@@ -22,6 +22,8 @@ bool take_global_flag(const std::string &arg, Invocation &inv) {
         inv.json = true;
     } else if (arg == "-v" || arg == "--verbose") {
         inv.verbose = true;
+    } else if (arg == "--no-wait") {
+        inv.no_wait = true;
     } else if (arg == "-h" || arg == "--help") {
         inv.help = true;
     } else {

@@ -13,11 +13,16 @@ constexpr const char *GLOBAL_OPTIONS =
     "Options (anywhere on the line):\n"
     "  --json         print exactly one JSON object on stdout\n"
     "  -v, --verbose  copy the library's log lines to stderr\n"
+    "  --no-wait      fail at once instead of waiting while another lkpctl changes\n"
+    "                 the kernel's patches\n"
     "  -h, --help     show help and exit\n"
     "  --             end of options; what follows is an operand\n";
 
 constexpr const char *EXIT_STATUS =
-    "Exit status: 0 success, 1 the operation failed, 2 the command line was wrong.\n";
+    "Exit status: 0 success, 1 the operation failed or its output could not be\n"
+    "written, 2 the command line was wrong, 130/143/129 stopped by SIGINT/SIGTERM/\n"
+    "SIGHUP (a running operation, rollback included, is finished first).\n"
+    "Commands that change the kernel run one at a time (lock /run/lkpctl.lock).\n";
 
 std::string padded(const std::string &text, size_t width) {
     return text + std::string(width > text.size() ? width - text.size() : 1, ' ');
@@ -69,7 +74,7 @@ std::string tool_help(const CommandTable &table) {
         width = std::max(width, std::strlen(command.name) + std::strlen(command.synopsis) + 3);
     }
     std::string text =
-        "Usage: lkpctl [--json] [-v] COMMAND [ARGS...]\n"
+        "Usage: lkpctl [--json] [-v] [--no-wait] COMMAND [ARGS...]\n"
         "Manage live kernel patch packages.\n\nCommands:\n";
     for (const Command &command : table) {
         text += "  " + padded(std::string(command.name) + " " + command.synopsis, width) +

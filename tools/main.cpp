@@ -1,6 +1,8 @@
 // lkpctl: manages live kernel patch packages through libtesvar.
 #include <syslog.h>
 
+#include <cstdio>
+
 #include "check.h"
 #include "cli.h"
 #include "command.h"
@@ -10,6 +12,8 @@
 #include "ops.h"
 #include "outcome.h"
 #include "pack.h"
+#include "signals.h"
+#include "tool_lock.h"
 
 namespace lkpctl {
 namespace {
@@ -90,14 +94,56 @@ Outcome help_outcome(const ParsedLine &line) {
     return outcome;
 }
 
-Outcome run(const ParsedLine &line) {
+Outcome lock_failure(const StepResult &result) {
+    Outcome outcome = outcome_of(result.code);
+    outcome.details.push_back(result.detail);
+    return outcome;
+}
+
+// Runs the subcommand, under the tool's lock when it changes the kernel.
+// A termination signal that arrives meanwhile is kept in *signal_number:
+// deferred until the library call (and its rollback) has finished, or, for
+// pack, caught so that pack stops and cleans up.
+Outcome run(const ParsedLine &line, ToolLock *lock, int *signal_number) {
     if (!line.error.empty()) {
         return usage_error(line.error);
     }
     if (line.inv.help) {
         return help_outcome(line);
     }
-    return line.command->run(line.inv);
+    if (changes_kernel(line.inv.command)) {
+        const StepResult locked = lock->acquire(line.inv.no_wait);
+        if (!locked.ok()) {
+            return lock_failure(locked);
+        }
+    }
+    if (line.command->run == run_pack) {
+        const CaughtSignals caught;
+        Outcome outcome = line.command->run(line.inv);
+        *signal_number = CaughtSignals::caught();
+        return outcome;
+    }
+    DeferredSignals deferred;
+    Outcome outcome = line.command->run(line.inv);
+    *signal_number = deferred.take();
+    return outcome;
+}
+
+// Says what happened before the tool stops for a signal.
+void report_signal(const Invocation &inv, const Outcome &outcome, int signal_number) {
+    const char *name = signal_name(signal_number);
+    if (inv.command == "pack") {
+        (void)std::fprintf(stderr, "lkpctl: pack: %s received; stopped, no package written\n",
+                           name);
+    } else if (outcome.exit_status == EXIT_OK) {
+        (void)std::fprintf(stderr,
+                           "lkpctl: %s: %s received; stopped after the operation completed\n",
+                           inv.command.c_str(), name);
+    } else {
+        (void)std::fprintf(
+            stderr, "lkpctl: %s: %s received; stopped after the operation finished with %d\n",
+            inv.command.c_str(), name, outcome.result);
+    }
 }
 
 }  // namespace
@@ -109,7 +155,16 @@ int main(int argc, char *argv[]) {
         // The library logs through syslog and never opens the log itself.
         openlog("lkpctl", LOG_PERROR, LOG_USER);
     }
-    const int status = lkpctl::report(line.inv, lkpctl::run(line));
+    lkpctl::ToolLock lock;
+    int signal_number = 0;
+    const lkpctl::Outcome outcome = lkpctl::run(line, &lock, &signal_number);
+    int status = lkpctl::report(line.inv, outcome);
+    if (signal_number != 0) {
+        lkpctl::report_signal(line.inv, outcome, signal_number);
+        status = lkpctl::signal_exit_status(signal_number);
+    } else if (!lkpctl::output_written()) {
+        status = lkpctl::EXIT_FAILED;
+    }
     if (line.inv.verbose) {
         closelog();
     }

@@ -37,9 +37,9 @@ bool is_calendar_date(const std::string &date) {
             return false;
         }
     }
-    const int year = std::atoi(date.substr(0, 4).c_str());
-    const int month = std::atoi(date.substr(5, 2).c_str());
-    const int day = std::atoi(date.substr(8, 2).c_str());
+    const int year = static_cast<int>(std::strtol(date.substr(0, 4).c_str(), nullptr, 10));
+    const int month = static_cast<int>(std::strtol(date.substr(5, 2).c_str(), nullptr, 10));
+    const int day = static_cast<int>(std::strtol(date.substr(8, 2).c_str(), nullptr, 10));
     return month >= 1 && month <= MONTHS && day >= 1 && day <= days_in_month(year, month);
 }
 

@@ -16,17 +16,19 @@ std::string line_prefix(const Invocation &inv) {
     return inv.command.empty() ? "lkpctl: " : "lkpctl: " + inv.command + ": ";
 }
 
+// Results of the writes are not looked at one by one: output_written()
+// checks the streams' error flags once, at the end.
 void print_text(const Invocation &inv, const Outcome &outcome) {
-    std::fputs(outcome.text.c_str(), stdout);
+    (void)std::fputs(outcome.text.c_str(), stdout);
     for (const std::string &detail : outcome.details) {
-        std::fprintf(stderr, "%s%s\n", line_prefix(inv).c_str(), detail.c_str());
+        (void)std::fprintf(stderr, "%s%s\n", line_prefix(inv).c_str(), detail.c_str());
     }
     if (outcome.exit_status == EXIT_USAGE) {
-        std::fprintf(stderr, "Try 'lkpctl %s--help'.\n",
-                     inv.command.empty() ? "" : (inv.command + " ").c_str());
+        (void)std::fprintf(stderr, "Try 'lkpctl %s--help'.\n",
+                           inv.command.empty() ? "" : (inv.command + " ").c_str());
     } else if (outcome.exit_status != EXIT_OK) {
-        std::fprintf(stderr, "%s%d: %s\n", line_prefix(inv).c_str(), outcome.result,
-                     outcome.message.c_str());
+        (void)std::fprintf(stderr, "%s%d: %s\n", line_prefix(inv).c_str(), outcome.result,
+                           outcome.message.c_str());
     }
 }
 
@@ -73,13 +75,21 @@ std::string log_hint(const Invocation &inv) {
     return inv.verbose ? "" : " (run with -v for the reasons)";
 }
 
+bool output_written() {
+    const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    if (!written) {
+        (void)std::fputs("lkpctl: cannot write to standard output\n", stderr);
+    }
+    return written && std::fflush(stderr) == 0 && std::ferror(stderr) == 0;
+}
+
 int report(const Invocation &inv, const Outcome &outcome) {
     if (inv.json) {
         print_json(inv, outcome);
     } else {
         print_text(inv, outcome);
     }
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     return outcome.exit_status;
 }
 

@@ -37,6 +37,10 @@ std::string log_hint(const Invocation &inv);
 // Prints the outcome for inv and returns the process exit status.
 int report(const Invocation &inv, const Outcome &outcome);
 
+// False when writing to stdout or stderr has failed (a full disk, a closed
+// pipe): the tool then exits 1, whatever it did.
+bool output_written();
+
 }  // namespace lkpctl
 
 #endif

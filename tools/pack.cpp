@@ -11,6 +11,7 @@
 #include "module_findings.h"
 #include "output_file.h"
 #include "pack_request.h"
+#include "signals.h"
 #include "stage_files.h"
 #include "staging_dir.h"
 #include "tarball.h"
@@ -26,6 +27,17 @@ const ValueOption PACK_OPTIONS[] = {
 const size_t PACK_OPTION_COUNT = sizeof PACK_OPTIONS / sizeof PACK_OPTIONS[0];
 
 namespace {
+
+// Between steps: a termination signal stops pack; the staging directory and
+// the unfinished output go with the owners that unwind.
+StepResult not_interrupted() {
+    const int signal_number = CaughtSignals::caught();
+    if (signal_number == 0) {
+        return {};
+    }
+    return step_failed(-EINTR, std::string("interrupted by ") + signal_name(signal_number) +
+                                   "; the staging directory is removed");
+}
 
 // Every module file must exist, and pass what check would ask of it in a
 // package, before anything is built; warnings are kept for the report.
@@ -79,6 +91,9 @@ StepResult stage_package(const PackRequest &request, const std::string &staging)
     }
     for (const PackUnit &unit : request.units) {
         if (result.ok()) {
+            result = not_interrupted();
+        }
+        if (result.ok()) {
             result = stage_unit(unit, staging, package_dir);
         }
     }
@@ -96,11 +111,17 @@ StepResult build_package(const PackRequest &request) {
     StepResult result = stage_package(request, staging.path());
     OutputFile output(request.output);
     if (result.ok()) {
+        result = not_interrupted();
+    }
+    if (result.ok()) {
         result = output.open();
     }
     if (result.ok()) {
         result = write_tar_gz(staging.path() + "/package", request.package_dir,
                               staging.path() + "/package.tar", output.fd());
+    }
+    if (result.ok()) {
+        result = not_interrupted();
     }
     if (result.ok()) {
         result = output.commit();

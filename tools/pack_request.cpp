@@ -9,7 +9,7 @@
 namespace lkpctl {
 namespace {
 
-const std::string DEFAULT_VERSION = "1.0";
+constexpr const char *DEFAULT_VERSION = "1.0";
 const std::string NO_VALUE;
 
 std::string take_output(const Invocation &inv, PackRequest *request) {
@@ -24,7 +24,8 @@ std::string take_output(const Invocation &inv, PackRequest *request) {
 
 std::string take_manifest_head(const Invocation &inv, PackRequest *request) {
     ManifestFields &manifest = request->manifest;
-    manifest.version = inv.value("--version", DEFAULT_VERSION);
+    manifest.version =
+        inv.has("--version") ? inv.value("--version", NO_VALUE) : std::string(DEFAULT_VERSION);
     manifest.description = inv.value("--description", NO_VALUE);
     manifest.date = inv.has("--date") ? inv.value("--date", NO_VALUE) : default_date();
     for (std::string problem : {head_value_problem(HEAD_VERSION, manifest.version),

@@ -1,11 +1,14 @@
 // The program runner.
 #include "process.h"
 
+#include <signal.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "signals.h"
 
 namespace lkpctl {
 namespace {
@@ -27,8 +30,14 @@ constexpr int EXEC_FAILED_STATUS = 127;
 StepResult wait_for(pid_t child, const std::string &program) {
     int status = 0;
     pid_t waited = 0;
+    bool stopped = false;
     do {
         waited = waitpid(child, &status, 0);
+        // A termination signal stops pack: its tar need not run to the end.
+        if (waited < 0 && errno == EINTR && !stopped && CaughtSignals::caught() != 0) {
+            kill(child, SIGTERM);
+            stopped = true;
+        }
     } while (waited < 0 && errno == EINTR);
     if (waited < 0) {
         return errno_failure("cannot wait for " + program, errno);

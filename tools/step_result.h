@@ -23,6 +23,7 @@ inline StepResult step_failed(int32_t code, std::string detail) {
 
 // A system call's failure: the negated errno, and "what: <errno text>".
 inline StepResult errno_failure(const std::string &what, int error) {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): lkpctl runs one thread.
     return step_failed(-error, what + ": " + std::strerror(error));
 }
 

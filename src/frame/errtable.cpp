@@ -56,6 +56,7 @@ const char *navo_lkp_strerror(int32_t code) {
     // codes near the ends of the int32_t range.
     const uint32_t bits = static_cast<uint32_t>(code);
     if (bits + 324U > 68U) {
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): glibc keeps an unknown code's text per thread.
         return std::strerror(static_cast<int32_t>(0U - bits));
     }
     for (const errtable_entry &entry : errtable) {

@@ -1,6 +1,10 @@
 // The consistency check of the control file against the state file. The
 // state file holds two head lines, at most one line per control record and
 // at most one trailer line; the package's state is that of its last patch.
+// The two files are opened one after the other, so a change in between can
+// make one honest reading disagree: the library's own changes are kept out
+// of that moment by the kernel-files lock, and a reading that disagrees all
+// the same is retried; only the last one's reason is logged.
 #include "kernel/consistency.h"
 
 #include <cstdint>
@@ -13,55 +17,135 @@
 #include "kernel/line_buffer.h"
 #include "kernel/record.h"
 #include "sys/file_access.h"
+#include "sys/kernel_files_lock.h"
 #include "sys/owned.h"
 
 namespace tesvar {
 
 namespace {
 
-void log_mismatch() {
-    lkp_log(LKP_ERR, "The record is different between %s and %s.", CONTROL_FILE, STATE_FILE);
+constexpr int READINGS = 3;
+
+// Why one reading failed; logged only for the reading that is reported.
+enum class Mismatch { None, Malloc, Head, Records, Tail };
+
+void log_reason(Mismatch reason) {
+    switch (reason) {
+        case Mismatch::Malloc:
+            lkp_log(LKP_ERR, "Failed to malloc.");
+            break;
+        case Mismatch::Head:
+            lkp_log(LKP_ERR, "Failed to ignore the head diff.");
+            break;
+        case Mismatch::Records:
+            lkp_log(LKP_ERR, "The record is different between %s and %s.", CONTROL_FILE,
+                    STATE_FILE);
+            break;
+        case Mismatch::Tail:
+            lkp_log(LKP_ERR, "Failed to ignore the tail diff.");
+            break;
+        case Mismatch::None:
+            break;
+    }
 }
 
+// The package's patches in control-file order, each with whether its state
+// line says "enabled"; a growable array, since the library does not throw.
+class PackagePatches {
+public:
+    struct Patch {
+        char name[NAME_SIZE];
+        bool enabled;
+    };
+
+    bool add(const char (&name)[NAME_SIZE]) {
+        if (size_ == capacity_ && !grow()) {
+            return false;
+        }
+        Patch &patch = items_.get()[size_++];
+        std::memcpy(patch.name, name, NAME_SIZE);
+        patch.enabled = false;
+        return true;
+    }
+    void note_state(const char *name, const char *state) {
+        for (size_t i = 0; i < size_; ++i) {
+            Patch &patch = items_.get()[i];
+            if (std::strncmp(patch.name, name, NAME_SIZE) == 0) {
+                patch.enabled = std::strncmp(state, STATE_ENABLED, STATE_SIZE) == 0;
+            }
+        }
+    }
+    EnabledCount count() const {
+        EnabledCount result;
+        result.patches = static_cast<int>(size_);
+        for (size_t i = 0; i < size_; ++i) {
+            result.enabled += items_.get()[i].enabled ? 1 : 0;
+        }
+        return result;
+    }
+
+private:
+    bool grow() {
+        const size_t capacity = capacity_ == 0 ? 8 : capacity_ * 2;
+        void *items = std::realloc(items_.get(), capacity * sizeof(Patch));
+        if (items == nullptr) {
+            return false;
+        }
+        (void)items_.release();
+        items_.reset(static_cast<Patch *>(items));
+        capacity_ = capacity;
+        return true;
+    }
+
+    HeapPtr<Patch> items_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
+
 // Reads past the state file's head lines into a buffer of its own.
-int skip_state_head(FILE *state_file) {
+Mismatch skip_state_head(FILE *state_file) {
     LineBuffer line(LINE_BUFFER_SIZE);
     if (!line.allocated()) {
-        lkp_log(LKP_ERR, "Failed to malloc.");
-        return LKP_INVALID_ARGUMENT;
+        return Mismatch::Malloc;
     }
     for (int i = 0; i < STATE_HEAD_LINES; ++i) {
         if (line.read(state_file) == -1) {
-            lkp_log(LKP_ERR, "Failed to ignore the head diff.");
-            return LKP_INVALID_ARGUMENT;
+            return Mismatch::Head;
         }
     }
-    return LKP_OK;
+    return Mismatch::None;
 }
 
 // Walks the whole control file: counts its records in *lines and remembers
-// the patch of the package's last record (empty when it has none).
-int walk_control(FILE *control_file, const char *pkg_name, char *last_patch, int32_t *lines) {
+// the patch of the package's last record (empty when it has none), and,
+// when asked, every patch of the package.
+Mismatch walk_control(FILE *control_file, const char *pkg_name, char *last_patch, int32_t *lines,
+                      PackagePatches *patches) {
     LineBuffer line;
     patch_record record{};
     int32_t count = 0;
     while (line.read(control_file) != -1) {
         if (parse_record(&record, line.data(), RECORD_CONTROL) != LKP_OK) {
-            return LKP_INVALID_ARGUMENT;
+            return Mismatch::Records;
         }
-        if (std::strncmp(record.pkg_name, pkg_name, NAME_SIZE) == 0 &&
-            memcpy_s(last_patch, NAME_SIZE, record.patch_name, NAME_SIZE) != 0) {
-            return LKP_INVALID_ARGUMENT;
+        if (std::strncmp(record.pkg_name, pkg_name, NAME_SIZE) == 0) {
+            if (memcpy_s(last_patch, NAME_SIZE, record.patch_name, NAME_SIZE) != 0) {
+                return Mismatch::Records;
+            }
+            if (patches != nullptr && !patches->add(record.patch_name)) {
+                return Mismatch::Malloc;
+            }
         }
         ++count;
     }
     *lines = count;
-    return LKP_OK;
+    return Mismatch::None;
 }
 
 // Examines at most `lines` record lines of the state file; a further line is
 // the trailer and is read but not parsed. The last matching line sets state.
-int walk_state(FILE *state_file, const char *last_patch, int32_t lines, char *state) {
+int walk_state(FILE *state_file, const char *last_patch, int32_t lines, char *state,
+               PackagePatches *patches) {
     LineBuffer line;
     patch_record record{};
     for (int32_t examined = 0; line.read(state_file) != -1 && examined < lines; ++examined) {
@@ -72,56 +156,118 @@ int walk_state(FILE *state_file, const char *last_patch, int32_t lines, char *st
             memcpy_s(state, STATE_SIZE, record.state(), STATE_SIZE) != 0) {
             return LKP_INVALID_ARGUMENT;
         }
+        if (patches != nullptr) {
+            patches->note_state(record.patch_name, record.state());
+        }
     }
     return LKP_OK;
 }
 
 // Nothing may follow the trailer line, nor the control file's last record.
-int check_tails(FILE *control_file, FILE *state_file) {
+Mismatch check_tails(FILE *control_file, FILE *state_file) {
     LineBuffer state_line(LINE_BUFFER_SIZE);
     LineBuffer control_line(LINE_BUFFER_SIZE);
     if (!state_line.allocated() || !control_line.allocated()) {
-        lkp_log(LKP_ERR, "Failed to malloc.");
-        return LKP_INVALID_ARGUMENT;
+        return Mismatch::Malloc;
     }
     if (state_line.read(state_file) != -1 || control_line.read(control_file) != -1) {
-        lkp_log(LKP_ERR, "Failed to ignore the tail diff.");
-        return LKP_INVALID_ARGUMENT;
+        return Mismatch::Tail;
     }
-    return LKP_OK;
+    return Mismatch::None;
 }
 
-int compare_records(FILE *control_file, FILE *state_file, const char *pkg_name, char *state) {
-    int rc = skip_state_head(state_file);
-    if (rc != LKP_OK) {
-        return rc;
+Mismatch compare_records(FILE *control_file, FILE *state_file, const char *pkg_name, char *state,
+                         PackagePatches *patches) {
+    const Mismatch head = skip_state_head(state_file);
+    if (head != Mismatch::None) {
+        return head;
     }
     char last_patch[NAME_SIZE] = {};
     int32_t lines = 0;
-    if (memcpy_s(state, STATE_SIZE, STATE_UNKNOWN, std::strlen(STATE_UNKNOWN) + 1) != 0 ||
-        walk_control(control_file, pkg_name, last_patch, &lines) != LKP_OK ||
-        walk_state(state_file, last_patch, lines, state) != LKP_OK) {
-        log_mismatch();
-        return LKP_INVALID_ARGUMENT;
+    if (memcpy_s(state, STATE_SIZE, STATE_UNKNOWN, std::strlen(STATE_UNKNOWN) + 1) != 0) {
+        return Mismatch::Records;
+    }
+    const Mismatch control = walk_control(control_file, pkg_name, last_patch, &lines, patches);
+    if (control != Mismatch::None) {
+        return control;
+    }
+    if (walk_state(state_file, last_patch, lines, state, patches) != LKP_OK) {
+        return Mismatch::Records;
     }
     return check_tails(control_file, state_file);
 }
 
-}  // namespace
+// The canonical path of a kernel file: NULL (logged) when it cannot be opened.
+HeapText kernel_file_path(const char *path) {
+    HeapText canonical(canonical_file_path(path));
+    if (!canonical) {
+        lkp_log(LKP_ERR, "Failed to open %s.", path);
+    }
+    return canonical;
+}
 
-int check_record_available(const char *pkg_name, char *state) {
-    Stream control_file(open_file("r", "%s", CONTROL_FILE));
+// Opens a kernel file and reads its first block, which is when a kernel
+// file's text is made: NULL (logged) when it cannot be opened.
+FILE *open_kernel_file(const HeapText &canonical, const char *path) {
+    FILE *stream = open_canonical(canonical.get(), "r");
+    if (stream == nullptr) {
+        lkp_log(LKP_ERR, "Failed to open %s.", path);
+        return nullptr;
+    }
+    const int first = std::getc(stream);
+    if (first != EOF) {
+        (void)std::ungetc(first, stream);
+    }
+    return stream;
+}
+
+// One reading of both files: -262 (logged) when one cannot be opened,
+// otherwise 0 with *reason telling whether they agree. Both paths are
+// resolved first and both texts taken under the lock, as close together as
+// possible.
+int read_once(const char *pkg_name, char *state, PackagePatches *patches, Mismatch *reason) {
+    const HeapText control_path = kernel_file_path(CONTROL_FILE);
+    if (!control_path) {
+        return LKP_OPEN_FAILED;
+    }
+    const HeapText state_path = kernel_file_path(STATE_FILE);
+    if (!state_path) {
+        return LKP_OPEN_FAILED;
+    }
+    KernelFilesLock lock(KernelFilesLock::Mode::Shared);
+    const Stream control_file(open_kernel_file(control_path, CONTROL_FILE));
     if (!control_file) {
-        lkp_log(LKP_ERR, "Failed to open %s.", CONTROL_FILE);
         return LKP_OPEN_FAILED;
     }
     // Declared second, so closed first on every path.
-    Stream state_file(open_file("r", "%s", STATE_FILE));
+    const Stream state_file(open_kernel_file(state_path, STATE_FILE));
     if (!state_file) {
-        lkp_log(LKP_ERR, "Failed to open %s.", STATE_FILE);
         return LKP_OPEN_FAILED;
     }
-    return compare_records(control_file.get(), state_file.get(), pkg_name, state);
+    lock.release();
+    *reason = compare_records(control_file.get(), state_file.get(), pkg_name, state, patches);
+    return LKP_OK;
+}
+
+}  // namespace
+
+int check_record_available(const char *pkg_name, char *state, EnabledCount *enabled) {
+    Mismatch reason = Mismatch::None;
+    for (int reading = 0; reading < READINGS; ++reading) {
+        PackagePatches patches;
+        const int rc = read_once(pkg_name, state, enabled != nullptr ? &patches : nullptr, &reason);
+        if (rc != LKP_OK) {
+            return rc;
+        }
+        if (reason == Mismatch::None) {
+            if (enabled != nullptr) {
+                *enabled = patches.count();
+            }
+            return LKP_OK;
+        }
+    }
+    log_reason(reason);
+    return LKP_INVALID_ARGUMENT;
 }
 
 }  // namespace tesvar

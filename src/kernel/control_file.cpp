@@ -9,6 +9,7 @@
 #include "kernel/line_buffer.h"
 #include "kernel/record.h"
 #include "sys/file_access.h"
+#include "sys/kernel_files_lock.h"
 #include "sys/owned.h"
 
 namespace tesvar {
@@ -66,7 +67,9 @@ int write_op(FILE *target, int op, int32_t num, const char *pkg_name, const char
 
 }  // namespace
 
-int fs_op(int op, int32_t num, const char *pkg_name, const char *patch_name) {
+namespace {
+
+int write_to_kernel(int op, int32_t num, const char *pkg_name, const char *patch_name) {
     Stream target(open_op_target(op, patch_name));
     if (!target) {
         return LKP_OPEN_FAILED;
@@ -76,6 +79,17 @@ int fs_op(int op, int32_t num, const char *pkg_name, const char *patch_name) {
     }
     // The text reaches the kernel only now: a refusal shows as a failed close.
     return target.close() == 0 ? LKP_OK : LKP_CLOSE_FAILED;
+}
+
+}  // namespace
+
+int fs_op(int op, int32_t num, const char *pkg_name, const char *patch_name) {
+    if (op == FS_OP_ADD || op == FS_OP_RM) {
+        // An op line changes both kernel files: no reading may fall in between.
+        const KernelFilesLock lock(KernelFilesLock::Mode::Exclusive);
+        return write_to_kernel(op, num, pkg_name, patch_name);
+    }
+    return write_to_kernel(op, num, pkg_name, patch_name);
 }
 
 }  // namespace tesvar

@@ -21,11 +21,13 @@ namespace {
 constexpr int MODE_ACTIVATE = 1;
 constexpr int MODE_DEACTIVATE = 0;
 
-// True (after saying so) when the package's last patch is already switched
-// the way mode asks.
-bool is_already_switched(const char *state, int mode) {
+// True (after saying so) when every patch of the package is already switched
+// the way mode asks: all enabled for activation, none for deactivation. The
+// last patch alone does not decide, or a half-done switch could never be
+// finished (nor undone).
+bool is_already_switched(const EnabledCount &count, int mode) {
     const bool activate = mode == MODE_ACTIVATE;
-    if (std::strncmp(state, activate ? STATE_ENABLED : STATE_DISABLED, STATE_SIZE) != 0) {
+    if (activate ? count.enabled != count.patches : count.enabled != 0) {
         return false;
     }
     lkp_log(LKP_INFO, activate ? "The pkg has already been activated before."
@@ -51,8 +53,9 @@ int switch_patches(list_head *head, int mode) {
 
 int lkp_enable(const char *pkg_name, int mode) {
     char state[STATE_SIZE] = {};
-    int rc = loaded_package_state(pkg_name, state);
-    if (rc != LKP_OK || is_already_switched(state, mode)) {
+    EnabledCount count_enabled;
+    int rc = loaded_package_state(pkg_name, state, &count_enabled);
+    if (rc != LKP_OK || is_already_switched(count_enabled, mode)) {
         return rc;
     }
     PatchList patches;

@@ -11,12 +11,12 @@
 
 namespace tesvar {
 
-int loaded_package_state(const char *pkg_name, char (&state)[STATE_SIZE]) {
+int loaded_package_state(const char *pkg_name, char (&state)[STATE_SIZE], EnabledCount *enabled) {
     if (pkg_name == nullptr) {
         lkp_log(LKP_ERR, "The input parameter is NULL.");
         return LKP_INVALID_ARGUMENT;
     }
-    if (check_record_available(pkg_name, state) != 0) {
+    if (check_record_available(pkg_name, state, enabled) != 0) {
         return LKP_INVALID_ARGUMENT;
     }
     // A package whose last patch the state file does not name is not loaded.

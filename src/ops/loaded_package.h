@@ -5,14 +5,17 @@
 
 #include <cstdint>
 
+#include "kernel/consistency.h"
 #include "kernel/patch_list.h"
 #include "kernel/record.h"
 
 namespace tesvar {
 
 // 0 with the package's state word in state; -257 for a null name (logged)
-// or kernel files that disagree; -272 when the package is not loaded.
-int loaded_package_state(const char *pkg_name, char (&state)[STATE_SIZE]);
+// or kernel files that disagree; -272 when the package is not loaded. With
+// `enabled` set, also counts the package's enabled patches.
+int loaded_package_state(const char *pkg_name, char (&state)[STATE_SIZE],
+                         EnabledCount *enabled = nullptr);
 
 // Fills patches with the package's patches: 0 with their number in count,
 // -259 when the list could not be allocated, -257 when they cannot be listed.

@@ -100,7 +100,7 @@ extern "C" TESVAR_API int32_t navo_lkp_last_patch_for_module(const char *ko_name
         return tesvar::QUERY_INVALID;
     }
     // Read directly: the query reports the open's own errno.
-    tesvar::Stream control(std::fopen(tesvar::CONTROL_FILE, "r"));
+    tesvar::Stream control(std::fopen(tesvar::CONTROL_FILE, "re"));
     if (!control) {
         const int32_t rc = -errno;
         lkp_log(LKP_ERR, "fail: can't open %s\n", tesvar::CONTROL_FILE);

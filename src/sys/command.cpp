@@ -74,6 +74,7 @@ CHILD_CODE int program_main(void *argument) {
             _exit(NO_EXEC_STATUS);
         }
     }
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the program's process has one thread.
     sigprocmask(SIG_SETMASK, plan->caller_mask, nullptr);
     char *const environment[] = {nullptr};
     execve(plan->program, plan->argv, environment);

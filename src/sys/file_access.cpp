@@ -53,17 +53,35 @@ FILE *open_file(const char *mode, const char *format, ...) {
         return nullptr;
     }
 
+    const HeapText canonical(canonical_file_path(path.get()));
+    return canonical ? open_canonical(canonical.get(), mode) : nullptr;
+}
+
+char *canonical_file_path(const char *path) {
     // Only an existing regular file is opened, so mode "w" never creates one.
-    if (is_file_existent(path.get()) != 1) {
+    if (is_file_existent(path) != 1) {
         lkp_log(LKP_ERR, "open_file: The file is not existent.");
         return nullptr;
     }
-    const HeapText canonical(realpath(path.get(), nullptr));
-    if (!canonical) {
+    char *canonical = realpath(path, nullptr);
+    if (canonical == nullptr) {
         lkp_log(LKP_ERR, "open_file: Failed to translated to canonical filepatch.");
-        return nullptr;
     }
-    FILE *stream = std::fopen(canonical.get(), mode);
+    return canonical;
+}
+
+FILE *open_canonical(const char *canonical, const char *mode) {
+    // Close-on-exec, so that no child started meanwhile (by this thread's
+    // commands or another thread's) inherits the kernel's files.
+    char cloexec_mode[8] = {};
+    const size_t mode_length = std::strlen(mode);
+    FILE *stream = nullptr;
+    if (mode_length + 2 <= sizeof cloexec_mode) {
+        std::memcpy(cloexec_mode, mode, mode_length + 1);
+        cloexec_mode[mode_length] = 'e';
+        cloexec_mode[mode_length + 1] = '\0';
+        stream = std::fopen(canonical, cloexec_mode);
+    }
     if (stream == nullptr) {
         lkp_log(LKP_ERR, "open_file: Failed to open the file.");
     }

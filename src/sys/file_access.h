@@ -14,8 +14,16 @@ constexpr int PATH_BUFFER_SIZE = 1024;  // paths and formatted texts: at most 10
 int is_file_existent(const char *path);
 
 // Opens the formatted path with fopen(mode) if it is an existing regular file;
-// never creates one. NULL (after logging the reason) on failure.
+// never creates one. NULL (after logging the reason) on failure. The stream
+// is close-on-exec.
 FILE *open_file(const char *mode, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// open_file in two steps, so that two files can be opened close together:
+// the canonical path of an existing regular file (NULL, after logging the
+// reason, on failure; free() it), then the stream, close-on-exec (NULL,
+// after logging, on failure).
+char *canonical_file_path(const char *path);
+FILE *open_canonical(const char *canonical, const char *mode);
 
 // Appends one formatted text (1 to 1023 characters, no terminator) to stream.
 // 0, -259, -260 or -269. Does not flush.

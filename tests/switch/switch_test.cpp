@@ -1,6 +1,6 @@
-// Activation and deactivation: walk order, the skip rule decided by the
-// package's last patch alone, partial switching on a failure, and the
-// closing log line of each outcome.
+// Activation and deactivation: walk order, the skip rule (activation skips
+// only when every patch is enabled, deactivation only when none is), partial
+// switching on a failure, and the closing log line of each outcome.
 #include <functional>
 #include <ostream>
 #include <string>
@@ -58,7 +58,7 @@ int run(Call call, const char *pkg) {
 class Switch : public lkptest::KernelTest, public ::testing::WithParamInterface<SwitchCase> {};
 
 // PKG_A is p1, p2, p3; PKG_B's q1 is the control file's last line and always
-// in the opposite state of p3, so that only the package's own last patch can
+// in the opposite state of p3, so that only the package's own patches can
 // decide the skip.
 TEST_P(Switch, WritesSwitchesAndLogs) {
     const SwitchCase &row = GetParam();
@@ -115,11 +115,18 @@ const std::function<void()> NO_MANAGER = [] {
 const SwitchCase SWITCH_ROWS[] = {
     {"ActivateAllDisabled", ACT, "ddd", NONE, PKG_A, 0, ON, {}, "eee"},
     {"ActivateOnlyLastDisabled", ACT, "eed", NONE, PKG_A, 0, ON, {}, "eee"},
-    {"ActivateSkippedLastEnabled", ACT, "dde", NONE, PKG_A, 0, {}, ON_BEFORE, "dde"},
+    {"ActivateSkippedAllEnabled", ACT, "eee", NONE, PKG_A, 0, {}, ON_BEFORE, "eee"},
+    // Only the last patch enabled (an earlier walk stopped half-way): the
+    // walk runs over every patch.
+    {"ActivateLastEnabledOthersNot", ACT, "dde", NONE, PKG_A, 0, ON, {}, "eee"},
     {"ActivateOtherWord", ACT, "edp", NONE, PKG_A, 0, ON, {}, "eee"},
     {"DeactivateAllEnabled", DEACT, "eee", NONE, PKG_A, 0, OFF, {}, "ddd"},
     {"DeactivateOnlyLastEnabled", DEACT, "dde", NONE, PKG_A, 0, OFF, {}, "ddd"},
-    {"DeactivateSkippedLastDisabled", DEACT, "eed", NONE, PKG_A, 0, {}, OFF_BEFORE, "eed"},
+    {"DeactivateSkippedNoneEnabled", DEACT, "ddd", NONE, PKG_A, 0, {}, OFF_BEFORE, "ddd"},
+    {"DeactivateSkippedNoneEnabledOtherWord", DEACT, "dpd", NONE, PKG_A, 0, {}, OFF_BEFORE, "dpd"},
+    // A half-failed activation left p1 enabled and p3 disabled.
+    {"DeactivateFirstEnabledLastNot", DEACT, "edd", NONE, PKG_A, 0, OFF, {}, "ddd"},
+    {"DeactivateLastDisabledOthersNot", DEACT, "eed", NONE, PKG_A, 0, OFF, {}, "ddd"},
     {"DeactivateOtherWord", DEACT, "edp", NONE, PKG_A, 0, OFF, {}, "ddd"},
     {"ActivateMissingP2", ACT, "ddd", HIDE_P2, PKG_A, -262, {"enable p1 1"}, NO_FILE, "edd"},
     {"DeactivateMissingP2", DEACT, "eee", HIDE_P2, PKG_A, -262, {"enable p3 0"}, NO_FILE, "eed"},

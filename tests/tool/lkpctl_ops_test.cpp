@@ -201,7 +201,8 @@ TEST_F(LkpctlOpsTest, HelpForTheToolAndEachCommand) {
         const ToolRun run = lkpctl({flag});
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.err, "");
-        EXPECT_EQ(run.out.rfind("Usage: lkpctl [--json] [-v] COMMAND [ARGS...]\n", 0), 0u);
+        EXPECT_EQ(run.out.rfind("Usage: lkpctl [--json] [-v] [--no-wait] COMMAND [ARGS...]\n", 0),
+                  0u);
         for (const std::string &command : commands) {
             EXPECT_NE(run.out.find("\n  " + command + " "), std::string::npos) << command;
         }

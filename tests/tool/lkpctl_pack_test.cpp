@@ -28,8 +28,9 @@ protected:
     // Writes <name>.ko patching target into the scratch directory with `lkpsim mkmod`.
     void make_modules(const std::vector<std::pair<std::string, std::string>> &names_targets) {
         for (const auto &[name, target] : names_targets) {
-            const ToolRun run = run_tool(LKPSIM_PATH, {"mkmod", "-o", expand("%D/" + name + ".ko"),
-                                                       "--name", name, "--target", target});
+            const ToolRun run = run_tool(
+                built_program(LKPSIM_PATH),
+                {"mkmod", "-o", expand("%D/" + name + ".ko"), "--name", name, "--target", target});
             ASSERT_EQ(run.status, 0) << run.err;
         }
     }

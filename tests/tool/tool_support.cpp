@@ -1,6 +1,10 @@
 // Subprocess runs for the tool tests.
 #include "tool_support.h"
 
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -15,6 +19,18 @@ const char *const MSG_ALREADY_LOADED =
     "There are patches loaded in kernel already,it's not supported to apply patches for another "
     "time.";
 const char *const MSG_NOT_LOADED = "There are no patches in dir specified by argument dir.";
+
+std::string built_program(const std::string &built_path) {
+    char exe[PATH_MAX] = {};
+    const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (length <= 0) {
+        return built_path;
+    }
+    const std::filesystem::path exe_dir = std::filesystem::path(exe).parent_path();
+    const std::filesystem::path relative =
+        std::filesystem::path(built_path).lexically_relative(LKPCTL_TEST_DIR);
+    return (exe_dir / relative).lexically_normal().string();
+}
 
 ToolRun run_tool(const std::string &program, const std::vector<std::string> &args) {
     std::vector<std::string> words{program};
@@ -70,7 +86,7 @@ ToolRun ToolTest::lkpctl(const std::vector<std::string> &args) {
     for (const std::string &arg : args) {
         expanded.push_back(expand(arg));
     }
-    return run_tool(LKPCTL_PATH, expanded);
+    return run_tool(built_program(LKPCTL_PATH), expanded);
 }
 
 void ToolTest::run_steps(const std::vector<Expected> &steps) {

@@ -18,6 +18,11 @@ struct ToolRun {
     std::string err;
 };
 
+// The program built at built_path (LKPCTL_PATH, LKPSIM_PATH), found at the
+// same place relative to this test executable, so that a copy of the build
+// tree runs its own copy.
+std::string built_program(const std::string &built_path);
+
 // Runs program with args inside the namespace, its module calls answered by
 // the simulated kernel side, and collects its output.
 ToolRun run_tool(const std::string &program, const std::vector<std::string> &args);

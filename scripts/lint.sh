@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The static gates, each failing the run: clang-format (the whole tree must
+# be formatted), clang-tidy (.clang-tidy, warnings are errors) and cppcheck
+# over the library and the tool. Installs its tools with apt when missing.
+#   scripts/lint.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+missing=()
+for package in clang-format clang-tidy cppcheck cmake g++ make; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+status=0
+
+echo "== clang-format"
+find include src tools sim tests bench \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print0 |
+  xargs -0 clang-format --dry-run --Werror || status=1
+
+# The compile commands of the library and the tool; nothing is built.
+build=build-lint
+cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+  -DTESVAR_BUILD_SIM=OFF -DTESVAR_BUILD_TESTS=OFF -DTESVAR_BUILD_BENCH=OFF >/dev/null
+sources=$(find src tools -name '*.cpp' | sort)
+
+echo "== clang-tidy"
+echo "$sources" | xargs -P"$(nproc)" -n4 clang-tidy -p "$build" --quiet 2>/dev/null || status=1
+
+echo "== cppcheck"
+cppcheck --quiet --enable=warning,portability,performance --std=c++17 --inline-suppr \
+  --error-exitcode=1 --project="$build/compile_commands.json" || status=1
+
+exit $status

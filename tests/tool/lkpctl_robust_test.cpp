@@ -1,0 +1,315 @@
+// lkpctl run twice and interrupted: the lock that lets one changing command
+// run at a time, termination signals held back until the library call has
+// finished, pack cleaning up when stopped, and failed writes of its output.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "lkpsim/lkpsim.h"
+#include "lkpsim/module_image.h"
+#include "tesvar.h"
+#include "tool_support.h"
+
+namespace lkptest {
+namespace {
+
+constexpr const char *TOOL_LOCK = "/run/lkpctl.lock";
+constexpr const char *KERNEL_FILES_LOCK = "/run/tesvar-kernel-files.lock";
+constexpr const char *PKG = "pkgA.tar.gz";
+constexpr int POLLS = 2000;
+constexpr auto POLL_INTERVAL = std::chrono::milliseconds(5);
+
+// The words that start a program of this test's own architecture: the
+// user-mode emulator's when the suite runs emulated ($LKPSIM_EMULATOR, as
+// lkpsim::run_program uses it), none natively.
+std::vector<std::string> emulator_words() {
+    std::vector<std::string> words;
+    const char *emulator = std::getenv("LKPSIM_EMULATOR");
+    std::istringstream text(emulator != nullptr ? emulator : "");
+    for (std::string word; text >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+// "qemu-ppc-static -L /usr/powerpc-linux-gnu lkpctl" for a shell line, or "lkpctl".
+std::string shell_tool() {
+    std::string line;
+    for (const std::string &word : emulator_words()) {
+        line += word + " ";
+    }
+    return line + "\"$0\"";
+}
+
+// An lkpctl started in the background, its output caught in memory files.
+class Background {
+public:
+    Background(const std::vector<std::string> &args, const std::vector<std::string> &env = {})
+        : out_(memfd_create("out", MFD_CLOEXEC)), err_(memfd_create("err", MFD_CLOEXEC)) {
+        std::vector<std::string> words = emulator_words();
+        words.push_back(built_program(LKPCTL_PATH));
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char *> argv;
+        for (std::string &word : words) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        std::vector<std::string> environment = env;
+        for (char **entry = environ; *entry != nullptr; ++entry) {
+            environment.emplace_back(*entry);
+        }
+        std::vector<char *> envp;
+        for (std::string &entry : environment) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out_, STDOUT_FILENO);
+            dup2(err_, STDERR_FILENO);
+            execvpe(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+    }
+    ~Background() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close(out_);
+        close(err_);
+    }
+
+    pid_t pid() const { return pid_; }
+
+    // True once the tool blocks the termination signals (it is then inside
+    // a library call), polling for a while. Only the tool itself counts, not
+    // the child between fork and exec (under valgrind, that one may block
+    // every signal).
+    bool signals_blocked() const {
+        for (int poll = 0; poll < POLLS; ++poll) {
+            std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+            bool tool = false;
+            for (std::string line; std::getline(status, line);) {
+                tool = tool || line == "Name:\tlkpctl";
+                if (tool && line.rfind("SigBlk:", 0) == 0 &&
+                    (std::stoull(line.substr(7), nullptr, 16) & (1ULL << (SIGINT - 1))) != 0) {
+                    return true;
+                }
+            }
+            std::this_thread::sleep_for(POLL_INTERVAL);
+        }
+        return false;
+    }
+
+    // Waits for the tool: how it ended (WIFEXITED status, or -signal) and its output.
+    ToolRun finish() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        ToolRun run;
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        run.out = read_back(out_);
+        run.err = read_back(err_);
+        return run;
+    }
+
+private:
+    static std::string read_back(int fd) {
+        std::string text;
+        char buffer[4096];
+        lseek(fd, 0, SEEK_SET);
+        for (ssize_t length; (length = read(fd, buffer, sizeof buffer)) > 0;) {
+            text.append(buffer, static_cast<size_t>(length));
+        }
+        return text;
+    }
+
+    int out_;
+    int err_;
+    pid_t pid_ = -1;
+};
+
+// A lock file held by this test, as lkpctl takes its own and the library's
+// writers take theirs: an exclusive flock.
+class HeldLock {
+public:
+    explicit HeldLock(const char *path) : fd_(open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+        EXPECT_EQ(flock(fd_, LOCK_EX | LOCK_NB), 0);
+    }
+    ~HeldLock() { release(); }
+    void release() {
+        if (fd_ >= 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+
+private:
+    int fd_;
+};
+
+class LkpctlRobustTest : public ToolTest {
+protected:
+    // PKG registered as p1, p2, both disabled.
+    static void arrange_package() {
+        for (const char *patch : {"p1", "p2"}) {
+            lkpsim::insert_patch(patch);
+            lkpsim::register_patch(2, PKG, patch);
+            lkpsim::set_patch_state(patch, "disabled");
+        }
+        lkpsim::clear_history();
+    }
+};
+
+TEST_F(LkpctlRobustTest, FailedWritesOfOutputExitOne) {
+    const std::string tool = built_program(LKPCTL_PATH);
+    // Exit 0 and 2 before any write fails; 1 once a write fails.
+    const std::string run = shell_tool();
+    EXPECT_EQ(run_tool("/bin/sh", {"-c", run + " strerror -257 >/dev/null", tool}).status, 0);
+    EXPECT_EQ(run_tool("/bin/sh", {"-c", run + " strerror -257 >/dev/full", tool}).status, 1);
+    EXPECT_EQ(run_tool("/bin/sh", {"-c", run + " --bogus 2>/dev/null", tool}).status, 2);
+    EXPECT_EQ(run_tool("/bin/sh", {"-c", run + " --bogus 2>/dev/full", tool}).status, 1);
+}
+
+TEST_F(LkpctlRobustTest, NoWaitFailsAtOnceWhileAnotherHoldsTheLock) {
+    arrange_package();
+    HeldLock other(TOOL_LOCK);
+    const std::string held =
+        "lkpctl: activate: another lkpctl is changing the kernel's patches (lock "
+        "/run/lkpctl.lock held); not waiting (--no-wait)\n";
+    expect_run(lkpctl({"--no-wait", "activate", PKG}),
+               {{"--no-wait", "activate", PKG},
+                1,
+                "",
+                held + failure("activate", -EWOULDBLOCK, navo_lkp_strerror(-EWOULDBLOCK))});
+    EXPECT_EQ(lkpsim::history(), std::vector<std::string>{});
+    // Commands that only read take no lock.
+    expect_run(lkpctl({"--no-wait", "state", PKG}),
+               {{"--no-wait", "state", PKG}, 0, "disabled 2\n", ""});
+    other.release();
+    expect_run(lkpctl({"--no-wait", "activate", PKG}),
+               {{"--no-wait", "activate", PKG}, 0, std::string(PKG) + ": activated\n", ""});
+}
+
+TEST_F(LkpctlRobustTest, WaitsForTheLockAndSaysSo) {
+    arrange_package();
+    HeldLock other(TOOL_LOCK);
+    Background tool({"activate", PKG});
+    // Held past the one second after which the tool says it waits.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(lkpsim::history(), std::vector<std::string>{});
+    other.release();
+    const ToolRun run = tool.finish();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, std::string(PKG) + ": activated\n");
+    EXPECT_EQ(run.err, "lkpctl: waiting for another lkpctl to finish (lock /run/lkpctl.lock)...\n");
+    EXPECT_EQ(lkpsim::history(), (std::vector<std::string>{"enable p1 1", "enable p2 1"}));
+}
+
+struct SignalCase {
+    int signal_number;
+    const char *name;
+    int status;
+};
+
+// Named, not dumped byte by byte (the padding is uninitialised).
+void PrintTo(const SignalCase &row, std::ostream *out) {
+    *out << row.name;
+}
+
+class LkpctlSignalTest : public LkpctlRobustTest,
+                         public ::testing::WithParamInterface<SignalCase> {};
+
+// The library call is held inside its reading of the kernel's files (this
+// test holds the library's lock) while the signal arrives; the call still
+// runs to its end, then the tool says so and exits 128 + the signal.
+TEST_P(LkpctlSignalTest, SignalDuringALibraryCallWaitsForItsEnd) {
+    if (!emulator_words().empty()) {
+        GTEST_SKIP() << "a user-mode emulator keeps the program's signal mask to itself, so "
+                        "the test cannot see when the tool is inside its library call";
+    }
+    const SignalCase &row = GetParam();
+    arrange_package();
+    HeldLock writer(KERNEL_FILES_LOCK);
+    Background tool({"activate", PKG});
+    ASSERT_TRUE(tool.signals_blocked());
+    ASSERT_EQ(kill(tool.pid(), row.signal_number), 0);
+    writer.release();
+    const ToolRun run = tool.finish();
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_EQ(run.out, std::string(PKG) + ": activated\n");
+    EXPECT_EQ(run.err, "lkpctl: activate: " + std::string(row.name) +
+                           " received; stopped after the operation completed\n");
+    EXPECT_EQ(lkpsim::history(), (std::vector<std::string>{"enable p1 1", "enable p2 1"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, LkpctlSignalTest,
+                         ::testing::Values(SignalCase{SIGINT, "SIGINT", 130},
+                                           SignalCase{SIGTERM, "SIGTERM", 143},
+                                           SignalCase{SIGHUP, "SIGHUP", 129}),
+                         [](const ::testing::TestParamInfo<SignalCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+// Module files large enough that pack is still compressing when stopped:
+// real module images with random bytes after their end, which no ELF
+// reader looks at.
+std::vector<std::string> large_modules(const std::string &dir) {
+    std::mt19937_64 random(11);
+    std::vector<std::string> paths;
+    for (int unit = 1; unit <= 4; ++unit) {
+        lkpsim::ModuleSpec spec;
+        spec.name = "big_" + std::to_string(unit);
+        paths.push_back(dir + "/" + spec.name + ".ko");
+        EXPECT_TRUE(lkpsim::write_module_file(paths.back(), spec));
+        std::ofstream file(paths.back(), std::ios::binary | std::ios::app);
+        std::vector<uint64_t> block(1 << 16);
+        for (int blocks = 0; blocks < 24; ++blocks) {
+            for (uint64_t &word : block) {
+                word = random();
+            }
+            file.write(reinterpret_cast<const char *>(block.data()),
+                       static_cast<std::streamsize>(block.size() * sizeof(uint64_t)));
+        }
+    }
+    return paths;
+}
+
+TEST_F(LkpctlRobustTest, StoppedPackRemovesItsStagingDirectory) {
+    const std::string staging_root = scratch_dir() + "/tmp";
+    std::filesystem::create_directories(staging_root);
+    std::vector<std::string> args{"pack", "-o", scratch_dir() + "/big.tar.gz"};
+    for (const std::string &path : large_modules(scratch_dir())) {
+        args.push_back(path);
+    }
+    Background tool(args, {"TMPDIR=" + staging_root});
+    bool staged = false;
+    for (int poll = 0; poll < POLLS && !staged; ++poll) {
+        staged = !directory_entries(staging_root).empty();
+        std::this_thread::sleep_for(POLL_INTERVAL);
+    }
+    ASSERT_TRUE(staged);
+    ASSERT_EQ(kill(tool.pid(), SIGTERM), 0);
+    const ToolRun run = tool.finish();
+    EXPECT_EQ(run.status, 143);
+    EXPECT_NE(run.err.find("lkpctl: pack: SIGTERM received; stopped, no package written\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(directory_entries(staging_root), std::set<std::string>{});
+    EXPECT_FALSE(std::filesystem::exists(scratch_dir() + "/big.tar.gz"));
+}
+
+}  // namespace
+}  // namespace lkptest
