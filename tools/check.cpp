@@ -239,4 +239,9 @@ Outcome run_check(const Invocation &inv) {
                                                  inv.value("--kernel-release", NO_RELEASE)));
 }
 
+std::string first_check_problem(const std::string &path) {
+    const CheckReport report = check_package(path, "", "");
+    return report.problems.empty() ? "" : report.problems.front();
+}
+
 }  // namespace lkpctl

@@ -3,6 +3,8 @@
 #ifndef LKPCTL_CHECK_H
 #define LKPCTL_CHECK_H
 
+#include <string>
+
 #include "command.h"
 #include "invocation.h"
 #include "outcome.h"
@@ -13,6 +15,9 @@ extern const ValueOption CHECK_OPTIONS[];
 extern const size_t CHECK_OPTION_COUNT;
 
 Outcome run_check(const Invocation &inv);
+
+// The first problem the check finds in the package file at path, or "".
+std::string first_check_problem(const std::string &path);
 
 }  // namespace lkpctl
 

@@ -64,6 +64,9 @@ private:
             options_done_ = true;
         } else if (options_done_ || !looks_like_option(arg)) {
             take_operand(arg);
+        } else if (arg == "--version" && result_.command == nullptr) {
+            // Before a subcommand only: pack has a --version option of its own.
+            result_.inv.version = true;
         } else if (!take_global_flag(arg, result_.inv)) {
             take_value_option(arg);
         }
@@ -101,7 +104,7 @@ private:
 
     void check_counts() {
         const Command *command = result_.command;
-        if (result_.inv.help) {
+        if (result_.inv.help || (result_.inv.version && command == nullptr)) {
             return;
         }
         if (command == nullptr) {

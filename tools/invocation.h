@@ -15,6 +15,7 @@ struct Invocation {
     bool json = false;                          // --json
     bool verbose = false;                       // -v: library log lines on stderr
     bool help = false;                          // --help
+    bool version = false;                       // --version
     bool no_wait = false;                       // --no-wait: never wait for the lock
 
     // The value of a value option, or fallback when it was not given.

@@ -15,16 +15,6 @@
 namespace lkpctl {
 namespace {
 
-struct PatchView {
-    std::string name;
-    std::string state;
-};
-
-struct PackageView {
-    std::string name;
-    std::vector<PatchView> patches;  // control-file order; the last one gives the package's state
-};
-
 // Groups the records by package, packages in order of first appearance.
 std::vector<PackageView> group(const std::vector<ControlRecord> &records,
                                const std::map<std::string, std::string> &words) {
@@ -46,7 +36,7 @@ std::string as_text(const std::vector<PackageView> &packages) {
     if (packages.empty()) {
         return "no packages registered\n";
     }
-    std::string text;
+    std::string text = "PACKAGE (STATE)\n  PATCH  STATE\n";
     for (const PackageView &package : packages) {
         text += package.name + " (" + package.patches.back().state + ")\n";
         size_t width = 0;
@@ -61,7 +51,9 @@ std::string as_text(const std::vector<PackageView> &packages) {
     return text;
 }
 
-std::string as_json(const std::vector<PackageView> &packages) {
+}  // namespace
+
+std::string packages_json(const std::vector<PackageView> &packages) {
     JsonArray package_array;
     for (const PackageView &package : packages) {
         JsonArray patch_array;
@@ -75,8 +67,10 @@ std::string as_json(const std::vector<PackageView> &packages) {
                               .raw("patches", patch_array.str())
                               .str());
     }
-    return JsonObject().raw("packages", package_array.str()).str();
+    return package_array.str();
 }
+
+namespace {
 
 // Unreadable or disagreeing record files fail the listing as they fail every operation.
 Outcome failed(const Invocation &inv, int32_t result) {
@@ -88,7 +82,7 @@ Outcome failed(const Invocation &inv, int32_t result) {
 
 }  // namespace
 
-Outcome run_list(const Invocation &inv) {
+int32_t loaded_packages(std::vector<PackageView> *packages) {
     char state[tesvar::STATE_SIZE] = {};
     int32_t result = tesvar::check_record_available("", state);
     std::vector<ControlRecord> records;
@@ -99,13 +93,21 @@ Outcome run_list(const Invocation &inv) {
     if (result == 0) {
         result = read_state_words(records.size(), &words);
     }
+    if (result == 0) {
+        *packages = group(records, words);
+    }
+    return result;
+}
+
+Outcome run_list(const Invocation &inv) {
+    std::vector<PackageView> packages;
+    const int32_t result = loaded_packages(&packages);
     if (result != 0) {
         return failed(inv, result);
     }
-    const std::vector<PackageView> packages = group(records, words);
     Outcome outcome = outcome_of(0);
     outcome.text = as_text(packages);
-    outcome.data = as_json(packages);
+    outcome.data = JsonObject().raw("packages", packages_json(packages)).str();
     return outcome;
 }
 

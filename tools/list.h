@@ -2,10 +2,31 @@
 #ifndef LKPCTL_LIST_H
 #define LKPCTL_LIST_H
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "invocation.h"
 #include "outcome.h"
 
 namespace lkpctl {
+
+struct PatchView {
+    std::string name;
+    std::string state;
+};
+
+struct PackageView {
+    std::string name;
+    std::vector<PatchView> patches;  // control-file order; the last one gives the package's state
+};
+
+// The registered packages in order of registration; 0, or the result code
+// of reading the control and state files.
+int32_t loaded_packages(std::vector<PackageView> *packages);
+
+// The packages as the "packages" JSON array of list and status.
+std::string packages_json(const std::vector<PackageView> &packages);
 
 Outcome run_list(const Invocation &inv);
 

@@ -3,16 +3,21 @@
 
 #include <cstdio>
 
+#include "boot.h"
 #include "check.h"
 #include "cli.h"
 #include "command.h"
+#include "explain.h"
 #include "help.h"
+#include "info.h"
 #include "json.h"
 #include "list.h"
 #include "ops.h"
 #include "outcome.h"
 #include "pack.h"
 #include "signals.h"
+#include "status.h"
+#include "store.h"
 #include "tool_lock.h"
 
 namespace lkpctl {
@@ -83,6 +88,33 @@ const Command COMMANDS[] = {
      "links, FIFOs, devices or sockets are named. Prints the units and their patch names, or "
      "each problem found, one line each. Nothing is left behind.",
      ONE, ONE, CHECK_OPTIONS, CHECK_OPTION_COUNT, run_check},
+    {"info", "PKG", "show a package file's manifest and modules, offline",
+     "Prints the package's version, description and date from its manifest, and for each unit "
+     "its module file, size, declared module name, vermagic and livepatch flag. Nothing is "
+     "loaded.",
+     ONE, ONE, nullptr, 0, run_info},
+    {"install", "PKG...", "install packages so that boot applies them after each reboot",
+     "Copies each package file PKG into the store of the kernel release "
+     "(<root>/var/lib/tesvar/<release>/) and names it in the store's order file, which boot "
+     "follows. New packages go last, a reinstalled one keeps its place, unless --before or "
+     "--after places them. Nothing is loaded: run boot, or load and activate. Every change of "
+     "the store is atomic.",
+     ONE, MANY, INSTALL_OPTIONS, INSTALL_OPTION_COUNT, run_install},
+    {"uninstall", "NAME...", "take installed packages out of the store",
+     "Removes the packages NAME from the store, so that boot no longer applies them. A loaded "
+     "package stays loaded: see deactivate and remove.",
+     ONE, MANY, STORE_OPTIONS, STORE_OPTION_COUNT, run_uninstall},
+    {"boot", "", "load and activate every installed package, in order",
+     "Applies the store of the running kernel release in its order: each package is loaded and "
+     "activated, activated if it is loaded but disabled, and left alone if it is active. A "
+     "failure is reported and the next package is tried; the exit status is 1 if any failed. "
+     "The service tesvar.service runs it at startup.",
+     0, 0, BOOT_OPTIONS, BOOT_OPTION_COUNT, run_boot},
+    {"status", "", "show live-patching support, the loaded and the installed packages",
+     "Prints whether the kernel supports live patching, whether the patch manager module is "
+     "loaded, each loaded package with its patches and states, and each installed package of "
+     "the kernel release with whether it is loaded.",
+     0, 0, STORE_OPTIONS, STORE_OPTION_COUNT, run_status},
 };
 
 const CommandTable TABLE{COMMANDS, sizeof COMMANDS / sizeof COMMANDS[0]};
@@ -91,6 +123,13 @@ Outcome help_outcome(const ParsedLine &line) {
     Outcome outcome = outcome_of(0);
     outcome.text = line.command != nullptr ? command_help(*line.command) : tool_help(TABLE);
     outcome.data = JsonObject().string("help", outcome.text).str();
+    return outcome;
+}
+
+Outcome version_outcome() {
+    Outcome outcome = outcome_of(0);
+    outcome.text = std::string("lkpctl ") + TESVAR_VERSION + "\n";
+    outcome.data = JsonObject().string("version", TESVAR_VERSION).str();
     return outcome;
 }
 
@@ -111,6 +150,9 @@ Outcome run(const ParsedLine &line, ToolLock *lock, int *signal_number) {
     if (line.inv.help) {
         return help_outcome(line);
     }
+    if (line.inv.version) {
+        return version_outcome();
+    }
     if (changes_kernel(line.inv.command)) {
         const StepResult locked = lock->acquire(line.inv.no_wait);
         if (!locked.ok()) {
@@ -124,7 +166,13 @@ Outcome run(const ParsedLine &line, ToolLock *lock, int *signal_number) {
         return outcome;
     }
     DeferredSignals deferred;
-    Outcome outcome = line.command->run(line.inv);
+    Outcome outcome;
+    {
+        // The programs the library runs (tar, gzip) speak only with -v.
+        const QuietStderr quiet(!line.inv.verbose);
+        outcome = line.command->run(line.inv);
+    }
+    explain_failure(line.inv, &outcome);
     *signal_number = deferred.take();
     return outcome;
 }

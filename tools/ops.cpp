@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli.h"
+#include "frame/result_codes.h"
 #include "json.h"
 #include "pack_names.h"
 #include "tesvar.h"
@@ -42,6 +43,16 @@ Outcome named_op(Operation op, const Invocation &inv, const char *key, const cha
     return outcome;
 }
 
+// Runs op on a loaded package's name; an unknown name is said by name.
+Outcome package_op(Operation op, const Invocation &inv, const char *done) {
+    Outcome outcome = named_op(op, inv, "package", done);
+    if (outcome.result == tesvar::LKP_NO_PATCHES) {
+        outcome.details.push_back("no package named '" + inv.args[0] +
+                                  "' is loaded (see lkpctl list)");
+    }
+    return outcome;
+}
+
 // The word livepatch_state_info gives number, or nullptr.
 const char *state_word(int32_t number) {
     for (const livepatch_state_entry &entry : livepatch_state_info) {
@@ -67,15 +78,15 @@ Outcome run_validate(const Invocation &inv) {
 }
 
 Outcome run_activate(const Invocation &inv) {
-    return named_op(navo_lkp_activate, inv, "package", "activated");
+    return package_op(navo_lkp_activate, inv, "activated");
 }
 
 Outcome run_deactivate(const Invocation &inv) {
-    return named_op(navo_lkp_deactivate, inv, "package", "deactivated");
+    return package_op(navo_lkp_deactivate, inv, "deactivated");
 }
 
 Outcome run_remove(const Invocation &inv) {
-    return named_op(navo_lkp_remove, inv, "package", "removed");
+    return package_op(navo_lkp_remove, inv, "removed");
 }
 
 Outcome run_insmod(const Invocation &inv) {
@@ -132,6 +143,10 @@ Outcome run_strerror(const Invocation &inv) {
     if (!parse_int32(inv.args[0], &code)) {
         return usage_error("CODE must be a decimal number in the signed 32-bit range, not '" +
                            inv.args[0] + "'");
+    }
+    // Result codes are negative: a positive number means the same code negated.
+    if (code > 0) {
+        code = -code;
     }
     const std::string text = navo_lkp_strerror(code);
     Outcome outcome = outcome_of(0);

@@ -34,9 +34,11 @@ void print_text(const Invocation &inv, const Outcome &outcome) {
 
 void print_json(const Invocation &inv, const Outcome &outcome) {
     JsonObject object;
+    // A usage error says what was wrong with the line, not the library's text for -257.
+    const bool usage = outcome.exit_status == EXIT_USAGE && !outcome.details.empty();
     object.string("command", inv.command)
         .number("result", outcome.result)
-        .string("message", outcome.message)
+        .string("message", usage ? "usage: " + outcome.details.front() : outcome.message)
         .raw("data", outcome.data);
     if (!outcome.details.empty()) {
         JsonArray details;

@@ -17,7 +17,8 @@ constexpr auto QUIET_WAIT = std::chrono::seconds(1);
 constexpr auto POLL_INTERVAL = std::chrono::milliseconds(20);
 
 const char *const CHANGING_COMMANDS[] = {"load",       "preload", "validate", "activate",
-                                         "deactivate", "remove",  "insmod",   "rmmod"};
+                                         "deactivate", "remove",  "insmod",   "rmmod",
+                                         "install", "uninstall", "boot"};
 
 // flock retried on EINTR: 0, or the errno.
 int lock_file(int fd, int operation) {

@@ -1,0 +1,131 @@
+// Applying the installed packages at boot: each one loaded and activated
+// unless it already is; a failure is reported and the next one tried.
+#include "boot.h"
+
+#include <vector>
+
+#include "check.h"
+#include "explain.h"
+#include "frame/result_codes.h"
+#include "json.h"
+#include "store.h"
+#include "tesvar.h"
+
+namespace lkpctl {
+namespace {
+
+struct Applied {
+    std::string name;
+    std::string action;  // "applied", "activated", "already active", "failed"
+    int32_t result = 0;
+    std::string explanation;
+};
+
+Applied failed(const std::string &name, int32_t result, const std::string &explanation) {
+    return Applied{name, "failed", result, explanation};
+}
+
+// Loads (unless loaded) and activates one installed package.
+Applied apply(const std::string &dir, const std::string &name) {
+    const std::string state = package_state(name);
+    if (state == "enabled") {
+        return Applied{name, "already active", 0, ""};
+    }
+    if (state == "invalid") {
+        return failed(name, navo_lkp_state(name.c_str()),
+                      "the kernel's record files cannot be read or disagree");
+    }
+    const bool loaded = state == "disabled";
+    if (!loaded) {
+        const std::string path = dir + "/" + name;
+        const int32_t result = navo_lkp_load(path.c_str());
+        if (result != 0) {
+            return failed(name, result, first_check_problem(path));
+        }
+    }
+    const int32_t result = navo_lkp_activate(name.c_str());
+    if (result != 0) {
+        return failed(name, result, "");
+    }
+    return Applied{name, loaded ? "activated" : "applied", 0, ""};
+}
+
+std::string line_of(const Applied &applied) {
+    if (applied.result == 0) {
+        return applied.name + ": " + applied.action + "\n";
+    }
+    std::string line = applied.name + ": failed: " + std::to_string(applied.result) + ": " +
+                       navo_lkp_strerror(applied.result);
+    if (!applied.explanation.empty()) {
+        line += ": " + applied.explanation;
+    }
+    return line + "\n";
+}
+
+std::string json_of(const Applied &applied) {
+    JsonObject object;
+    object.string("name", applied.name)
+        .string("action", applied.action)
+        .number("result", applied.result)
+        .string("message", navo_lkp_strerror(applied.result));
+    if (!applied.explanation.empty()) {
+        object.string("explanation", applied.explanation);
+    }
+    return object.str();
+}
+
+}  // namespace
+
+const ValueOption BOOT_OPTIONS[] = {
+    {"--root", nullptr, "DIR", "the root of the system whose store is applied (default /)"},
+};
+const size_t BOOT_OPTION_COUNT = sizeof BOOT_OPTIONS / sizeof BOOT_OPTIONS[0];
+
+std::string package_state(const std::string &name) {
+    const int32_t number = navo_lkp_state(name.c_str());
+    for (const livepatch_state_entry &entry : livepatch_state_info) {
+        if (entry.state == number) {
+            return entry.word;
+        }
+    }
+    return "invalid";
+}
+
+Outcome run_boot(const Invocation &inv) {
+    Invocation here = inv;
+    here.values.erase("--kernel-release");  // boot applies the running release only
+    const std::string dir = store_dir(here);
+    const std::vector<std::string> order = read_order(dir);
+    if (!order.empty() && !manager_loaded()) {
+        Outcome outcome = outcome_of(tesvar::LKP_OPEN_FAILED);
+        outcome.details.push_back(manager_missing());
+        return outcome;
+    }
+    Outcome outcome = outcome_of(0);
+    JsonArray packages;
+    size_t failures = 0;
+    for (const std::string &name : order) {
+        const Applied applied = apply(dir, name);
+        outcome.text += line_of(applied);
+        packages.raw(json_of(applied));
+        if (applied.result != 0 && ++failures == 1) {
+            outcome = [&] {
+                Outcome first = outcome_of(applied.result);
+                first.text = outcome.text;
+                return first;
+            }();
+        }
+    }
+    if (order.empty()) {
+        outcome.text = "nothing installed in " + dir + "\n";
+    }
+    if (failures != 0) {
+        outcome.details.push_back(std::to_string(failures) + " of " +
+                                  std::to_string(order.size()) + " installed packages failed");
+    }
+    outcome.data =
+        JsonObject().string("store", dir).raw("packages", packages.str()).str();
+    return outcome;
+}
+
+}  // namespace lkpctl

@@ -1,0 +1,42 @@
+// Failures that explain themselves: what the tool adds to a failed
+// operation's result line so that the operator knows what to do.
+#ifndef LKPCTL_EXPLAIN_H
+#define LKPCTL_EXPLAIN_H
+
+#include <string>
+
+#include "invocation.h"
+#include "outcome.h"
+
+namespace lkpctl {
+
+// True when the patch manager's control file exists.
+bool manager_loaded();
+
+// "the patch manager module is not loaded ..." and how to load it.
+std::string manager_missing();
+
+// The first problem the offline check finds in the package file at path,
+// as "<file>: <problem>"; empty when it finds none.
+std::string package_problem(const std::string &path);
+
+// Adds the explanation of a failed subcommand to its details: the missing
+// patch manager, or the package file's first problem.
+void explain_failure(const Invocation &inv, Outcome *outcome);
+
+// Sends stderr to /dev/null while it lives, so that the programs the
+// library runs (tar, gzip) do not write to the terminal; -v keeps them.
+class QuietStderr {
+public:
+    explicit QuietStderr(bool quiet);
+    QuietStderr(const QuietStderr &) = delete;
+    QuietStderr &operator=(const QuietStderr &) = delete;
+    ~QuietStderr();
+
+private:
+    int saved_ = -1;
+};
+
+}  // namespace lkpctl
+
+#endif
