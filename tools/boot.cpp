@@ -120,11 +120,10 @@ Outcome run_boot(const Invocation &inv) {
         outcome.text = "nothing installed in " + dir + "\n";
     }
     if (failures != 0) {
-        outcome.details.push_back(std::to_string(failures) + " of " +
-                                  std::to_string(order.size()) + " installed packages failed");
+        outcome.details.push_back(std::to_string(failures) + " of " + std::to_string(order.size()) +
+                                  " installed packages failed");
     }
-    outcome.data =
-        JsonObject().string("store", dir).raw("packages", packages.str()).str();
+    outcome.data = JsonObject().string("store", dir).raw("packages", packages.str()).str();
     return outcome;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "check.h"
+#include "frame/result_codes.h"
 #include "kernel/kernel_paths.h"
 #include "pack_names.h"
 #include "store.h"
@@ -15,9 +16,8 @@ namespace lkpctl {
 namespace {
 
 // The subcommands that need the patch manager's control file.
-const char *const MANAGER_COMMANDS[] = {"load",       "preload", "validate", "activate",
-                                        "deactivate", "state",   "remove",   "list",
-                                        "owner",      "boot"};
+const char *const MANAGER_COMMANDS[] = {"load",  "preload", "validate", "activate", "deactivate",
+                                        "state", "remove",  "list",     "owner",    "boot"};
 
 bool needs_manager(const std::string &command) {
     for (const char *name : MANAGER_COMMANDS) {
@@ -64,7 +64,10 @@ void explain_failure(const Invocation &inv, Outcome *outcome) {
         outcome->details = {manager_missing()};
         return;
     }
-    if (takes_package_file(inv.command) && !inv.args.empty()) {
+    // A missing file or a package already loaded says enough on its own.
+    const bool package_problem_possible = outcome->result != tesvar::LKP_FILE_MISSING &&
+                                          outcome->result != tesvar::LKP_ALREADY_LOADED;
+    if (takes_package_file(inv.command) && package_problem_possible && !inv.args.empty()) {
         const std::string problem = package_problem(inv.args[0]);
         if (!problem.empty()) {
             outcome->details.push_back(problem);

@@ -41,7 +41,7 @@ std::string modinfo_value(const tesvar::ElfModinfo &modinfo, const char *key) {
     const char *value = nullptr;
     size_t length = 0;
     return tesvar::find_modinfo_value(modinfo, key, &value, &length) ? std::string(value, length)
-                                                                      : std::string();
+                                                                     : std::string();
 }
 
 // A head line's value: what follows its keyword (head_info) and one blank.
@@ -103,8 +103,8 @@ std::string as_text(const std::string &path, const PackageInfo &info) {
                        "\n  units: " + std::to_string(info.modules.size()) + "\n";
     for (const ModuleInfo &module : info.modules) {
         text += "  unit " + module.unit + ": module " + module.file + ", " +
-                std::to_string(module.size) + " bytes\n    name: " +
-                (module.name.empty() ? "(not declared)" : module.name) +
+                std::to_string(module.size) +
+                " bytes\n    name: " + (module.name.empty() ? "(not declared)" : module.name) +
                 "\n    vermagic: " + module.vermagic +
                 "\n    livepatch: " + (module.livepatch.empty() ? "(not set)" : module.livepatch) +
                 "\n";
@@ -142,8 +142,8 @@ Outcome run_info(const Invocation &inv) {
     if (!read_package(path, &info)) {
         const std::string problem = package_problem(path);
         Outcome outcome = outcome_of(tesvar::LKP_INVALID_ARGUMENT);
-        outcome.details.push_back(problem.empty() ? base_name(path) + ": cannot be read as a package"
-                                                  : problem);
+        outcome.details.push_back(
+            problem.empty() ? base_name(path) + ": cannot be read as a package" : problem);
         outcome.data = JsonObject().string("file", path).string("package", base_name(path)).str();
         return outcome;
     }

@@ -54,18 +54,20 @@ Outcome run_status(const Invocation &inv) {
     const std::string dir = store_dir(inv);
     const std::vector<std::string> installed = read_order(dir);
 
-    std::string text = "kernel release: " + inv.value("--kernel-release", running_release()) +
-                       "\nlive patching: " +
-                       (livepatch ? "supported" : "not supported (no " +
-                                                      std::string(tesvar::LIVEPATCH_DIR) + ")") +
-                       "\npatch manager: " + (manager ? "loaded" : "not loaded\n  " + manager_missing()) +
-                       "\nloaded packages:\n" + loaded_text(loaded) + "installed packages (" +
-                       dir + ", boot order):\n";
+    std::string text =
+        "kernel release: " + inv.value("--kernel-release", running_release()) +
+        "\nlive patching: " +
+        (livepatch ? "supported"
+                   : "not supported (no " + std::string(tesvar::LIVEPATCH_DIR) + ")") +
+        "\npatch manager: " + (manager ? "loaded" : "not loaded\n  " + manager_missing()) +
+        "\nloaded packages:\n" + loaded_text(loaded) + "installed packages (" + dir +
+        ", boot order):\n";
     JsonArray installed_json;
     for (const std::string &name : installed) {
         const PackageView *package = find_loaded(loaded, name);
         const std::string state = package != nullptr ? package->patches.back().state : "";
-        text += "  " + name + "  " + (package != nullptr ? "loaded, " + state : "not loaded") + "\n";
+        text +=
+            "  " + name + "  " + (package != nullptr ? "loaded, " + state : "not loaded") + "\n";
         installed_json.raw(JsonObject()
                                .string("name", name)
                                .raw("loaded", json_bool(package != nullptr))

@@ -300,8 +300,8 @@ Outcome run_uninstall(const Invocation &inv) {
     std::vector<std::string> order = read_order(dir);
     for (const std::string &name : inv.args) {
         if (!contains(order, name)) {
-            return store_failure(step_failed(tesvar::LKP_FILE_MISSING,
-                                             "'" + name + "' is not installed in " + dir));
+            return store_failure(
+                step_failed(tesvar::LKP_FILE_MISSING, "'" + name + "' is not installed in " + dir));
         }
     }
     order.erase(std::remove_if(order.begin(), order.end(),

@@ -16,9 +16,9 @@ constexpr mode_t LOCK_FILE_MODE = 0600;
 constexpr auto QUIET_WAIT = std::chrono::seconds(1);
 constexpr auto POLL_INTERVAL = std::chrono::milliseconds(20);
 
-const char *const CHANGING_COMMANDS[] = {"load",       "preload", "validate", "activate",
-                                         "deactivate", "remove",  "insmod",   "rmmod",
-                                         "install", "uninstall", "boot"};
+const char *const CHANGING_COMMANDS[] = {"load",       "preload",   "validate", "activate",
+                                         "deactivate", "remove",    "insmod",   "rmmod",
+                                         "install",    "uninstall", "boot"};
 
 // flock retried on EINTR: 0, or the errno.
 int lock_file(int fd, int operation) {

@@ -415,7 +415,12 @@ TEST_F(LkpctlPackTest, CheckAgreesWithLoadOnPackageNames) {
                        {{"remove", name}, 0, name + ": removed\n", ""}});
         } else {
             run_steps({{{"check", file}, 1, "", check_failure(problem)},
-                       {{"load", file}, 1, "", failure("load", -257, MSG_INVALID)}});
+                       // The load's failure explains itself with the check's finding.
+                       {{"load", file},
+                        1,
+                        "",
+                        "lkpctl: load: " + name + ": " + problem + "\n" +
+                            failure("load", -257, MSG_INVALID)}});
         }
     }
     run_steps({{{"check", "%D/absent.tar.gz"},

@@ -1,6 +1,7 @@
 // Subprocess runs for the tool tests.
 #include "tool_support.h"
 
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <climits>
@@ -19,6 +20,14 @@ const char *const MSG_ALREADY_LOADED =
     "There are patches loaded in kernel already,it's not supported to apply patches for another "
     "time.";
 const char *const MSG_NOT_LOADED = "There are no patches in dir specified by argument dir.";
+
+std::string manager_missing() {
+    struct utsname identity {};
+    (void)uname(&identity);
+    const std::string module = std::string("/lib/modules/") + identity.release + "/mts/tesvar.ko";
+    return "the patch manager module is not loaded (no /proc/navo_lkp_list) and " + module +
+           " does not exist; install the module there, or insert it with: lkpctl insmod FILE";
+}
 
 std::string built_program(const std::string &built_path) {
     char exe[PATH_MAX] = {};

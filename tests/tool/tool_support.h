@@ -36,6 +36,10 @@ extern const char *const MSG_FILE_MISSING;    // -266
 extern const char *const MSG_ALREADY_LOADED;  // -267
 extern const char *const MSG_NOT_LOADED;      // -272
 
+// What the tool says when the patch manager is not loaded and its module
+// file is missing too.
+std::string manager_missing();
+
 // One command and what it must print and return.
 struct Expected {
     std::vector<std::string> args;
