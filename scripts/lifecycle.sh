@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# One package's life, told by lkpctl. Runs inside `lkpsim run`, where the
-# kernel's files and module calls are the simulated kernel side's.
-#   lifecycle.sh BUILD_DIR
+# One package's life, told by lkpctl, then the README's operator story. Runs
+# inside `lkpsim run`, where the kernel's files and module calls are the
+# simulated kernel side's.
+#   lifecycle.sh BUILD_DIR [README]
+# The operator story is read from the README's block that follows the line
+# "<!-- operator-story -->" and run line by line, so that it runs as shown.
 set -euo pipefail
 build=$1
+readme=${2:-}
 export PATH="$build/tools:$build/sim:$PATH"
 lkpctl=lkpctl
 lkpsim=lkpsim
@@ -44,3 +48,36 @@ if [ "$left" != '{"command":"list","result":0,"message":"Success","data":{"packa
 fi
 echo
 echo "Lifecycle complete: nothing is left loaded."
+
+[ -n "$readme" ] || exit 0
+echo
+echo "== The README's operator story"
+story=$(awk '/^<!-- operator-story -->$/ { found = 1; next }
+             found && /^```/ { if (inside) exit; inside = 1; next }
+             inside { print }' "$readme")
+if [ -z "$story" ]; then
+  echo "lifecycle.sh: no operator story in $readme" >&2
+  exit 1
+fi
+while IFS= read -r line; do
+  [ -n "$line" ] || continue
+  echo
+  echo "\$ $line"
+  eval "$line"
+done <<<"$story"
+
+# What the story left: its packages still installed in the image and
+# loaded. Taken out again, and checked.
+echo
+echo "== Cleaning up after the story"
+for name in $("$lkpctl" --json list | grep -o '"name":"[^"]*\.tar\.gz"' | cut -d'"' -f4); do
+  "$lkpctl" deactivate "$name" >/dev/null
+  "$lkpctl" remove "$name"
+done
+left=$("$lkpctl" --json list)
+if [ "$left" != '{"command":"list","result":0,"message":"Success","data":{"packages":[]}}' ]; then
+  echo "lifecycle.sh: a package is still registered after the story's clean-up" >&2
+  exit 1
+fi
+echo
+echo "Operator story complete: nothing is left loaded."

@@ -16,6 +16,7 @@ constexpr const char *GLOBAL_OPTIONS =
     "  --no-wait      fail at once instead of waiting while another lkpctl changes\n"
     "                 the kernel's patches\n"
     "  -h, --help     show help and exit\n"
+    "  --version      print lkpctl's version and exit (before the command)\n"
     "  --             end of options; what follows is an operand\n";
 
 constexpr const char *EXIT_STATUS =
