@@ -31,7 +31,7 @@ bool fault_here() {
     static int step = 0;
     static const char *at = std::getenv("LKPCTL_FAULT_AT");  // NOLINT(concurrency-mt-unsafe)
     ++step;
-    return at != nullptr && std::atoi(at) == step;
+    return at != nullptr && std::strtol(at, nullptr, 10) == step;
 }
 
 void cut_off() {
@@ -300,8 +300,10 @@ Outcome run_uninstall(const Invocation &inv) {
     std::vector<std::string> order = read_order(dir);
     for (const std::string &name : inv.args) {
         if (!contains(order, name)) {
-            return store_failure(
-                step_failed(tesvar::LKP_FILE_MISSING, "'" + name + "' is not installed in " + dir));
+            std::string problem = "'" + name;
+            problem += "' is not installed in ";
+            problem += dir;
+            return store_failure(step_failed(tesvar::LKP_FILE_MISSING, problem));
         }
     }
     order.erase(std::remove_if(order.begin(), order.end(),
