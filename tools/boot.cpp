@@ -31,10 +31,8 @@ Applied apply(const std::string &dir, const std::string &name) {
     if (state == "enabled") {
         return Applied{name, "already active", 0, ""};
     }
-    if (state == "invalid") {
-        return failed(name, navo_lkp_state(name.c_str()),
-                      "the kernel's record files cannot be read or disagree");
-    }
+    // An unknown or invalid state: the load says, with its own result code,
+    // what stands in the way.
     const bool loaded = state == "disabled";
     if (!loaded) {
         const std::string path = dir + "/" + name;
