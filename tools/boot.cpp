@@ -6,7 +6,6 @@
 
 #include "check.h"
 #include "explain.h"
-#include "frame/result_codes.h"
 #include "json.h"
 #include "store.h"
 #include "tesvar.h"
@@ -38,7 +37,10 @@ Applied apply(const std::string &dir, const std::string &name) {
         const std::string path = dir + "/" + name;
         const int32_t result = navo_lkp_load(path.c_str());
         if (result != 0) {
-            return failed(name, result, first_check_problem(path));
+            // The load inserts the patch manager module when it can; when
+            // that failed, that is the reason, not the package.
+            return failed(name, result,
+                          manager_loaded() ? first_check_problem(path) : manager_missing());
         }
     }
     const int32_t result = navo_lkp_activate(name.c_str());
@@ -94,11 +96,6 @@ Outcome run_boot(const Invocation &inv) {
     here.values.erase("--kernel-release");  // boot applies the running release only
     const std::string dir = store_dir(here);
     const std::vector<std::string> order = read_order(dir);
-    if (!order.empty() && !manager_loaded()) {
-        Outcome outcome = outcome_of(tesvar::LKP_OPEN_FAILED);
-        outcome.details.push_back(manager_missing());
-        return outcome;
-    }
     Outcome outcome = outcome_of(0);
     JsonArray packages;
     size_t failures = 0;
