@@ -10,9 +10,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
+#include <system_error>
 
 #include "frame/result_codes.h"
 #include "json.h"
@@ -130,6 +131,18 @@ StepResult place(std::vector<std::string> *order, const std::vector<std::string>
     }
     order->insert(before ? at : at + 1, names.begin(), names.end());
     return {};
+}
+
+// Removes what an interrupted change left in the store: temporaries and
+// package files the order file does not name. Best effort: boot ignores them.
+void remove_strays(const std::string &dir, const std::vector<std::string> &order) {
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(dir, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name != ORDER_FILE && !contains(order, name)) {
+            (void)unlink(entry.path().c_str());
+        }
+    }
 }
 
 Outcome store_failure(const StepResult &step) {
@@ -291,6 +304,9 @@ Outcome run_install(const Invocation &inv) {
     }
     if (step.ok()) {
         step = write_atomically(dir, ORDER_FILE, order_text(order));
+    }
+    if (step.ok()) {
+        remove_strays(dir, order);
     }
     return step.ok() ? store_outcome(inv, names, order, "installed") : store_failure(step);
 }

@@ -4,6 +4,7 @@
 #include <sys/utsname.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 
@@ -46,6 +47,13 @@ protected:
         return args;
     }
     std::string order_file() { return file_bytes(expand(store() + "/order")); }
+    std::set<std::string> store_entries() {
+        std::set<std::string> names;
+        for (const auto &entry : std::filesystem::directory_iterator(expand(store()))) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
 };
 
 std::string boot_failure_line() {
@@ -159,6 +167,13 @@ TEST_F(LkpctlOperatorsTest, InstallPlacesPackagesWhereTheOperatorSays) {
     });
     EXPECT_EQ(order_file(), "d.tar.gz\na.tar.gz\n");
     EXPECT_EQ(file_bytes(expand(store() + "/c.tar.gz")), "") << "its file is gone too";
+    // What an interrupted change leaves (a temporary, a file no longer
+    // named) goes at the next install.
+    std::ofstream(expand(store() + "/.order.new")) << "half";
+    std::ofstream(expand(store() + "/old.tar.gz")) << "stale";
+    run_steps({{store_args({"install", "%D/d.tar.gz"}), 0,
+                "d.tar.gz: installed\nboot order: d.tar.gz, a.tar.gz\n", ""}});
+    EXPECT_EQ(store_entries(), (std::set<std::string>{"order", "a.tar.gz", "d.tar.gz"}));
     // An operator may edit the order file: boot follows it.
     std::ofstream(expand(store() + "/order")) << "# applied first to last\na.tar.gz\nd.tar.gz\n";
     run_steps({{store_args({"boot"}), 0, "a.tar.gz: applied\nd.tar.gz: applied\n", ""}});
@@ -205,6 +220,9 @@ TEST_F(LkpctlOperatorsTest, StoreIsOldOrNewWhereverAWriteIsCutOff) {
     EXPECT_EQ(cut, 11) << "five steps a file: the package, then the order file";
     EXPECT_EQ(seen, (std::set<std::string>{old_order, new_order}));
     EXPECT_EQ(order_file(), new_order);
+    // The install that completed removed what the cut ones left behind.
+    EXPECT_EQ(store_entries(),
+              (std::set<std::string>{"order", "a.tar.gz", "bad.tar.gz", "c.tar.gz"}));
 
     // Uninstall cut off: the order file is old or new, and boot never meets
     // a named package without its file.
