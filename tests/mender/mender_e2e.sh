@@ -82,6 +82,7 @@ openssl ecparam -genkey -name prime256v1 -noout -out signing.pem 2>/dev/null
 openssl ec -in signing.pem -pubout -out verify.pem 2>/dev/null
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out other.pem 2>/dev/null # PKCS#8
 make_artifact -o signed.mender -n fix-signed -t board-a -k signing.pem hotfix_01.tar.gz
+make_artifact -o other-type.mender -n fix-signed -t board-c -k signing.pem hotfix_01.tar.gz
 make_artifact -o other-key.mender -n fix-signed -t board-a -k other.pem hotfix_01.tar.gz
 make_artifact -o signed-03.mender -n fix-signed -t board-a -k signing.pem hotfix_03.tar.gz
 # Tampered: the signed artifact with another artifact's payload (same file
@@ -127,6 +128,30 @@ run_scenarios() {
   expect_eq "store after rollback" "$(installed)" ""
   expect_eq "pending after rollback" "$(pending)" none
 
+  scenario="3b rollback leaves what was there before"
+  reset_all
+  lkpctl load "$work/hotfix_02.tar.gz" >/dev/null && lkpctl activate hotfix_02.tar.gz >/dev/null
+  client install "$work/two.mender" || fail "install exited $?"
+  expect_eq "kernel after install" "$(loaded)" "hotfix_02.tar.gz=enabled hotfix_01.tar.gz=enabled"
+  client rollback || fail "rollback exited $?"
+  expect_eq "kernel after rollback" "$(loaded)" "hotfix_02.tar.gz=enabled"
+
+  scenario="3c commit fails"
+  reset_all
+  local store_dir
+  store_dir=$(store)
+  mkdir -p "$store_dir" && mount -t tmpfs -o ro read-only-store "$store_dir"
+  status=0
+  client install "$work/two.mender" || fail "install exited $?"
+  client commit || status=$?
+  umount "$store_dir"
+  expect_eq "commit exit status" "$status" 1
+  grep -q 'tesvar-livepatch: ArtifactCommit: hotfix_02.tar.gz: install failed: ' "$work/client.log" ||
+    fail "no failed install in the deployment log: $(cat "$work/client.log")"
+  expect_eq "kernel after the failed commit" "$(loaded)" ""
+  expect_eq "store after the failed commit" "$(installed)" ""
+  expect_eq "pending after the failed commit" "$(pending)" none
+
   scenario="4 replaces"
   reset_all
   client install "$work/one.mender" && client commit || fail "first artifact: $(cat "$work/client.log")"
@@ -162,6 +187,10 @@ run_scenarios() {
     expect_eq "${refused%%:*} artifact: kernel" "$(loaded)" ""
     expect_eq "${refused%%:*} artifact: pending" "$(pending)" none
   done
+  status=0
+  client install "$work/other-type.mender" || status=$?
+  expect_eq "artifact for another device type: exit status" "$status" 1
+  expect_eq "artifact for another device type: kernel" "$(loaded)" ""
   client install "$work/signed.mender" || fail "signed artifact refused: $(cat "$work/client.log")"
   expect_eq "signed artifact: kernel" "$(loaded)" "hotfix_01.tar.gz=enabled"
   client commit || fail "commit exited $?"
