@@ -19,7 +19,7 @@ usage() {
     exit 2
 }
 
-out= name= key= types= replaces=
+out='' name='' key='' types='' replaces=''
 while getopts o:n:t:k:r: option; do
     case $option in
     o) out=$OPTARG ;;
@@ -31,7 +31,7 @@ while getopts o:n:t:k:r: option; do
     esac
 done
 shift $((OPTIND - 1))
-[ -n "$out" ] && [ -n "$name" ] && [ -n "$types" ] && [ $# -gt 0 ] || usage
+if [ -z "$out" ] || [ -z "$name" ] || [ -z "$types" ] || [ $# -eq 0 ]; then usage; fi
 
 # Package names never hold a quote, backslash, comma or blank (lkpctl pack
 # refuses them), so they go into JSON as they are.
@@ -48,6 +48,9 @@ json_array() {
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT INT TERM
 
+# The packages are copied into the private directory, so that file names
+# with blanks in their directories reach mender-artifact intact.
+mkdir "$work/payload"
 files=
 names=
 for package in "$@"; do
@@ -56,7 +59,12 @@ for package in "$@"; do
     *.tar.gz) ;;
     *) echo "$0: $package: a package file's name ends in .tar.gz" >&2; exit 1 ;;
     esac
-    files="$files -f $package"
+    if [ -e "$work/payload/${package##*/}" ]; then
+        echo "$0: ${package##*/}: given twice" >&2
+        exit 1
+    fi
+    cp "$package" "$work/payload/" || exit 1
+    files="$files -f $work/payload/${package##*/}"
     names="$names ${package##*/}"
 done
 

@@ -154,13 +154,13 @@ run_scenarios() {
 
   scenario="4 replaces"
   reset_all
-  client install "$work/one.mender" && client commit || fail "first artifact: $(cat "$work/client.log")"
+  { client install "$work/one.mender" && client commit; } || fail "first artifact: $(cat "$work/client.log")"
   client install "$work/replacing.mender" || fail "install exited $? ($(cat "$work/client.log"))"
   expect_eq "kernel: old out, new in" "$(loaded)" "hotfix_03.tar.gz=enabled"
   client rollback || fail "rollback exited $? ($(cat "$work/client.log"))"
   expect_eq "kernel after rollback: old back, active" "$(loaded)" "hotfix_01.tar.gz=enabled"
   expect_eq "store after rollback" "$(installed)" "hotfix_01.tar.gz"
-  client install "$work/replacing.mender" && client commit || fail "install+commit: $(cat "$work/client.log")"
+  { client install "$work/replacing.mender" && client commit; } || fail "install+commit: $(cat "$work/client.log")"
   expect_eq "kernel after commit" "$(loaded)" "hotfix_03.tar.gz=enabled"
   expect_eq "store after commit: old uninstalled" "$(installed)" "hotfix_03.tar.gz"
 
@@ -206,7 +206,20 @@ run_scenarios() {
     fail "no refusal in the deployment log: $(cat "$work/client.log")"
   expect_eq "kernel: the first install untouched" "$(loaded)" "hotfix_01.tar.gz=enabled"
   expect_eq "pending: the first install's" "$(pending)" pending
-  # The client has forgotten the first install; the operator's way out.
+  # A reboot (another boot id, the kernel's patches gone) makes the record
+  # stale: the next install drops it and goes ahead.
+  echo 00000000-0000-0000-0000-000000000000 >/var/lib/tesvar-livepatch/pending/boot_id
+  lkpctl deactivate hotfix_01.tar.gz >/dev/null && lkpctl remove hotfix_01.tar.gz >/dev/null
+  client install "$work/replacing.mender" || fail "install after a reboot exited $? ($(cat "$work/client.log"))"
+  grep -q "tesvar-livepatch: ArtifactInstall: dropping the record of uncommitted artifact 'fix-one' from before the last reboot" "$work/client.log" ||
+    fail "the stale record was not reported: $(cat "$work/client.log")"
+  expect_eq "kernel after the install after a reboot" "$(loaded)" "hotfix_03.tar.gz=enabled"
+  client rollback || fail "rollback exited $?"
+  expect_eq "kernel after its rollback" "$(loaded)" ""
+  # Back to the refused state: the client has forgotten the first install;
+  # the operator's way out.
+  client install "$work/one.mender" || fail "install exited $?"
+  if client install "$work/replacing.mender"; then fail "the second install was not refused"; fi
   "$modules/tesvar-livepatch" RollbackPending || fail "RollbackPending exited $?"
   expect_eq "kernel after RollbackPending" "$(loaded)" ""
   expect_eq "pending after RollbackPending" "$(pending)" none
