@@ -19,12 +19,15 @@ usage() {
     exit 2
 }
 
-out='' name='' key='' types='' replaces=''
+out='' name='' key='' types='' type_names='' replaces=''
 while getopts o:n:t:k:r: option; do
     case $option in
     o) out=$OPTARG ;;
     n) name=$OPTARG ;;
-    t) types="$types -t $OPTARG" ;;
+    t)
+        types="$types -t $OPTARG"
+        type_names="$type_names $OPTARG"
+        ;;
     k) key=$OPTARG ;;
     r) replaces="$replaces $OPTARG" ;;
     *) usage ;;
@@ -84,4 +87,6 @@ fi
 # shellcheck disable=SC2086
 mender-artifact write module-image -T tesvar-livepatch -n "$name" $types \
     -o "$out" -m "$work/meta-data.json" $files $sign >/dev/null
-echo "$out: artifact $name, type tesvar-livepatch,$types,$([ -n "$key" ] && echo ' signed,' || echo ' unsigned,')$names"
+signed=unsigned
+[ -z "$key" ] || signed=signed
+echo "$out: artifact $name of type tesvar-livepatch, $signed, for device types$type_names:$names"
