@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int ROUNDS = 15;
+constexpr int ROUNDS = 4;
 constexpr const char *PKG = "hotfix_01.tar.gz";
 
 // The files the library opens: the kernel's files, the lock, extraction
@@ -94,6 +94,10 @@ private:
 class CloseOnExec : public lkptest::KernelTest {};
 
 TEST_F(CloseOnExec, NoChildInheritsTheLibrarysFiles) {
+    if (lkptest::under_valgrind()) {
+        GTEST_SKIP() << "under valgrind the command runner's waiter is a fork, which can "
+                        "deadlock inside valgrind while other threads run";
+    }
     const std::string package =
         lkpsim::build_package(lkpsim::simple_package(PKG, 2), scratch_dir());
     const std::string module = scratch_dir() + "/solo.ko";

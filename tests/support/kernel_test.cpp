@@ -4,6 +4,8 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -117,6 +119,11 @@ std::string KernelTest::scratch_dir() {
         EXPECT_FALSE(error) << "cannot make " << scratch_ << ": " << error.message();
     }
     return scratch_;
+}
+
+bool under_valgrind() {
+    const char *preload = std::getenv("LD_PRELOAD");
+    return preload != nullptr && std::strstr(preload, "vgpreload") != nullptr;
 }
 
 }  // namespace lkptest

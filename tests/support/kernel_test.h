@@ -41,6 +41,9 @@ private:
     std::string scratch_;
 };
 
+// True when this process runs under valgrind (whose preload library it has).
+bool under_valgrind();
+
 // The open descriptors of this process, each with what it refers to.
 std::map<int, std::string> open_descriptors();
 // The names in a directory, without "." and ".." (none when it cannot be read).
