@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 #include <string_view>
 
@@ -133,13 +134,29 @@ bool resolve_patch(const std::string &patch, const std::string &entry, Node *nod
     return false;
 }
 
+// The simulated tasks' pids, listed in place of any real process's.
+std::vector<std::string> simulated_pids() {
+    std::vector<std::string> pids;
+    Kernel *kernel = shared_kernel();
+    KernelLock lock(kernel);
+    for (std::size_t i = 0; i < kernel->transition.task_count.get(); ++i) {
+        pids.push_back(std::to_string(kernel->transition.tasks[i].pid.get()));
+    }
+    return pids;
+}
+
 Entries list_proc() {
+    const std::vector<std::string> pids = simulated_pids();
     Entries entries;
+    for (const std::string &pid : pids) {
+        entries.emplace_back(pid, NodeKind::TaskProcDir);
+    }
     std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(REAL_PROC_DIR), closedir);
     for (const dirent *entry = dir ? readdir(dir.get()) : nullptr; entry != nullptr;
          entry = readdir(dir.get())) {
         const std::string_view name = entry->d_name;
-        if (name != "." && name != ".." && name != CONTROL_NAME && name != PROC_LIVEPATCH_NAME) {
+        if (name != "." && name != ".." && name != CONTROL_NAME && name != PROC_LIVEPATCH_NAME &&
+            std::find(pids.begin(), pids.end(), name) == pids.end()) {
             entries.emplace_back(name, NodeKind::ProcEntry);
         }
     }

@@ -69,6 +69,10 @@ std::string state_text(const Kernel &kernel) {
 std::string enabled_text(Kernel *kernel, std::string_view patch) {
     // Upstream, the switch is the module's own, registered or not.
     const Module *module = find_module(kernel, patch);
+    // During a transition, the switch shows where it heads.
+    if (patch_in_transition(kernel) == patch) {
+        return kernel->transition.target != 0 ? "1\n" : "0\n";
+    }
     if (kernel->enable_on_insert != 0 && module != nullptr) {
         return is_upstream_enabled(*kernel, *module) ? "1\n" : "0\n";
     }
