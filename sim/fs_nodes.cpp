@@ -112,6 +112,7 @@ bool resolve_proc(const std::string &name, Node *node) {
 bool resolve_patch(const std::string &patch, const std::string &entry, Node *node) {
     Kernel *kernel = shared_kernel();
     KernelLock lock(kernel);
+    (void)patch_in_transition(kernel);  // a transition that has ended may free the patch
     const Module *module = find_module(kernel, patch);
     if (module == nullptr || !has_livepatch_dir(*module)) {
         return false;
@@ -173,6 +174,7 @@ Entries list_livepatch() {
     Entries entries;
     Kernel *kernel = shared_kernel();
     KernelLock lock(kernel);
+    (void)patch_in_transition(kernel);
     for (std::size_t i = 0; i < kernel->module_count.get(); ++i) {
         if (has_livepatch_dir(kernel->modules[i])) {
             entries.emplace_back(name_of(kernel->modules[i].name), NodeKind::PatchDir);

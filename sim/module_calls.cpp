@@ -50,6 +50,7 @@ int check_removal(const char *name, unsigned long flags) {
 
 // Removes the module; an enabled live patch still holds its own module.
 int remove_unless_held(Kernel *kernel, const std::string &name) {
+    const bool in_transition = patch_in_transition(kernel) == name;
     const Module *module = find_module(kernel, name);
     if (module == nullptr) {
         return ENOENT;
@@ -57,7 +58,7 @@ int remove_unless_held(Kernel *kernel, const std::string &name) {
     if (is_upstream_enabled(*kernel, *module)) {
         return EAGAIN;
     }
-    if (patch_in_transition(kernel) == name) {
+    if (in_transition) {
         return EBUSY;
     }
     remove_module(kernel, name);

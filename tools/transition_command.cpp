@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "json.h"
 #include "record_files.h"
@@ -20,6 +22,7 @@ constexpr double MAX_GRACE_SECONDS = 5.0;
 // Undoing a stalled transition leaves the stuck tasks where they were, so
 // the reversed transition needs only the tasks that had switched.
 constexpr double REVERSAL_WAIT_SECONDS = 10.0;
+constexpr std::chrono::seconds REMOVAL_RETRY_LIMIT{5};
 
 std::vector<std::string> package_patches(const std::string &package) {
     std::vector<ControlRecord> records;
@@ -96,8 +99,11 @@ public:
         }
         end_line();
         if (event.kind == TransitionEvent::Signalled) {
-            (void)std::fprintf(stderr, "%s%s still in transition: signalled its tasks\n",
-                               prefix_.c_str(), event.patch.c_str());
+            const std::string what = event.problem.empty()
+                                         ? "signalled its tasks"
+                                         : "could not signal: " + event.problem;
+            (void)std::fprintf(stderr, "%s%s still in transition: %s\n", prefix_.c_str(),
+                               event.patch.c_str(), what.c_str());
             return;
         }
         for (const std::string &line : task_lines(event.tasks)) {
@@ -132,6 +138,22 @@ std::string failed_step(const char *what, int32_t result) {
            navo_lkp_strerror(result);
 }
 
+// Upstream, a disabled patch's module stays held until the kernel has freed
+// the patch, a moment after its transition ends: a refusal for that
+// (EAGAIN, EBUSY) is tried again for a while, at growing intervals.
+int32_t remove_when_released(const std::string &package) {
+    const auto limit = std::chrono::steady_clock::now() + REMOVAL_RETRY_LIMIT;
+    long delay_ms = 0;
+    for (;;) {
+        const int32_t result = navo_lkp_remove(package.c_str());
+        if ((result != -EAGAIN && result != -EBUSY) || std::chrono::steady_clock::now() > limit) {
+            return result;
+        }
+        delay_ms = next_poll_ms(delay_ms);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    }
+}
+
 // Undoes the command; says what was done, or what could not be.
 std::string reverse(Change change, const std::string &package,
                     const std::vector<std::string> &patches) {
@@ -152,7 +174,7 @@ std::string reverse(Change change, const std::string &package,
     if (change == Change::Activate) {
         return "disabled";
     }
-    const int32_t removed = navo_lkp_remove(package.c_str());
+    const int32_t removed = remove_when_released(package);
     return removed == 0 ? "disabled and removed" : "disabled; " + failed_step("remove it", removed);
 }
 
@@ -189,6 +211,7 @@ std::string report_json(const std::vector<std::string> &patches, const Transitio
         .raw("completed", report.completed ? "true" : "false")
         .number("waited_ms", report.waited_ms)
         .raw("signalled", strings_json(report.signalled))
+        .raw("signal_failures", strings_json(report.signal_failures))
         .raw("stalled", strings_json(report.stalled))
         .raw("tasks", tasks_json(report.tasks));
     if (!report.completed) {

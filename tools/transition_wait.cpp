@@ -141,6 +141,13 @@ std::vector<UnpatchedTask> tasks_holding(const std::vector<std::string> &patches
                            : unpatched_tasks(transition_target(patches.front()));
 }
 
+// Kernels from 5.1 on have no signal file: they signal the tasks of a
+// stalled transition themselves, after about 15 seconds.
+std::string signal_problem(int error) {
+    return error == ENOENT ? "no signal file (this kernel signals stalled tasks itself)"
+                           : std::strerror(error);
+}
+
 class Waiter {
 public:
     Waiter(const TransitionWaitLimits &limits, const TransitionObserver &observe)
@@ -190,16 +197,17 @@ private:
         signalled_ = true;
         for (const std::string &patch : still) {
             int error = 0;
+            TransitionEvent event;
+            event.kind = TransitionEvent::Signalled;
+            event.patch = patch;
             if (write_text(LIVEPATCH_DIR + patch + "/signal", "1", &error)) {
                 report_.signalled.push_back(patch);
-                TransitionEvent event;
-                event.kind = TransitionEvent::Signalled;
-                event.elapsed_ms = elapsed_ms(start_);
-                event.patch = patch;
-                observe_(event);
             } else {
-                report_.signal_failures.push_back(patch + ": " + std::strerror(error));
+                event.problem = signal_problem(error);
+                report_.signal_failures.push_back(patch + ": " + event.problem);
             }
+            event.elapsed_ms = elapsed_ms(start_);
+            observe_(event);
         }
         TransitionEvent named;
         named.kind = TransitionEvent::Named;

@@ -34,7 +34,7 @@ struct TransitionReport {
     long waited_ms = 0;
     std::vector<std::string> stalled;    // patches still in transition at the end
     std::vector<std::string> signalled;  // patches whose signal file was written
-    std::vector<std::string> signal_failures;  // "patch: reason" for refused signals
+    std::vector<std::string> signal_failures;  // "patch: why" for each signal not sent
     std::vector<UnpatchedTask> tasks;    // unpatched tasks, as last looked at
 };
 
@@ -44,6 +44,7 @@ struct TransitionEvent {
     long elapsed_ms = 0;
     std::vector<std::string> in_transition;  // Progress: patches still in transition
     std::string patch;                       // Signalled
+    std::string problem;                     // Signalled: why it could not be, or ""
     std::vector<UnpatchedTask> tasks;        // Named
 };
 using TransitionObserver = std::function<void(const TransitionEvent &)>;

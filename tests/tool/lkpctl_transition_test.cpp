@@ -67,7 +67,7 @@ TEST_F(LkpctlTransitionTest, InstantTransitionEndsTheWaitAtOnce) {
     expect_untimed({"--json", "deactivate", PKG, "--wait"}, 0,
                    json_line("deactivate", 0, "Success",
                              R"({"package":"hotfix_01.tar.gz","transition":{"patches":["fix_1"],)"
-                             R"("completed":true,"waited_ms":T,"signalled":[],"stalled":[],)"
+                             R"("completed":true,"waited_ms":T,"signalled":[],"signal_failures":[],"stalled":[],)"
                              R"("tasks":[]}})"),
                    "");
     EXPECT_EQ(lkpsim::history(), (Lines{"enable fix_1 1", "enable fix_1 0"}));
@@ -125,7 +125,7 @@ TEST_F(LkpctlTransitionTest, StalledActivationInJson) {
     EXPECT_EQ(untimed(run.out),
               json_line("activate", -110, TIMED_OUT,
                         R"({"package":"hotfix_01.tar.gz","transition":{"patches":["fix_1"],)"
-                        R"("completed":false,"waited_ms":T,"signalled":["fix_1"],)"
+                        R"("completed":false,"waited_ms":T,"signalled":["fix_1"],"signal_failures":[],)"
                         R"("stalled":["fix_1"],"tasks":[)" +
                             task + R"(],"reversal":"disabled"}})",
                         details));
