@@ -52,7 +52,8 @@ bool state_present() {
 
 // The pid a proc entry names when it is a simulated task's, else 0.
 int simulated_pid(const std::string &name) {
-    if (name.empty() || name.size() > 9 || name.find_first_not_of("0123456789") != std::string::npos) {
+    if (name.empty() || name.size() > 9 ||
+        name.find_first_not_of("0123456789") != std::string::npos) {
         return 0;
     }
     const int pid = std::stoi(name);

@@ -36,10 +36,10 @@ enum class NodeKind {
     TransitionFile,
     SignalFile,
     TargetDir,
-    TaskProcDir,   // proc/<pid> of a simulated task
-    TaskListDir,   // proc/<pid>/task
-    TaskDir,       // proc/<pid>/task/<pid>
-    TaskFile,      // patch_state, comm or stack in a TaskDir
+    TaskProcDir,  // proc/<pid> of a simulated task
+    TaskListDir,  // proc/<pid>/task
+    TaskDir,      // proc/<pid>/task/<pid>
+    TaskFile,     // patch_state, comm or stack in a TaskDir
 };
 
 struct Node {

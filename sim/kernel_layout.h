@@ -77,7 +77,7 @@ struct Task {
 // one transition under way: the kernel runs at most one at a time.
 struct Transition {
     std::uint8_t mode;
-    Name patch;  // empty: none under way
+    Name patch;           // empty: none under way
     std::uint8_t target;  // 1 patching, 0 unpatching
     std::uint8_t signalled;
     LeU32 task_count;

@@ -113,8 +113,8 @@ int judge_signal_text(Kernel *kernel, std::string_view patch, std::string_view t
     if (accepted) {
         kernel->transition.signalled = 1;
     }
-    append_history(kernel, (accepted ? "signal " : "signal! ") + std::string(patch) + " " +
-                               as_written(text));
+    append_history(
+        kernel, (accepted ? "signal " : "signal! ") + std::string(patch) + " " + as_written(text));
     return accepted ? 0 : EINVAL;
 }
 

@@ -144,8 +144,8 @@ private:
             return;
         }
         if (result_.inv.wait && !waits_for_transitions(command->name)) {
-            result_.error = std::string("--wait is for load, activate and deactivate, not ") +
-                            command->name;
+            result_.error =
+                std::string("--wait is for load, activate and deactivate, not ") + command->name;
             return;
         }
         const size_t count = result_.inv.args.size();

@@ -40,8 +40,7 @@ std::vector<std::string> package_patches(const std::string &package) {
 
 std::string seconds_text(long milliseconds) {
     char text[32];
-    (void)std::snprintf(text, sizeof text, "%ld.%03ld s", milliseconds / 1000,
-                        milliseconds % 1000);
+    (void)std::snprintf(text, sizeof text, "%ld.%03ld s", milliseconds / 1000, milliseconds % 1000);
     return text;
 }
 
@@ -78,7 +77,8 @@ std::vector<std::string> task_lines(const std::vector<UnpatchedTask> &tasks) {
 class ProgressPrinter {
 public:
     explicit ProgressPrinter(const Invocation &inv)
-        : prefix_("lkpctl: " + inv.command + ": "), quiet_(inv.json),
+        : prefix_("lkpctl: " + inv.command + ": "),
+          quiet_(inv.json),
           terminal_(isatty(STDERR_FILENO) == 1) {}
     ~ProgressPrinter() { end_line(); }
     ProgressPrinter(const ProgressPrinter &) = delete;
@@ -99,9 +99,8 @@ public:
         }
         end_line();
         if (event.kind == TransitionEvent::Signalled) {
-            const std::string what = event.problem.empty()
-                                         ? "signalled its tasks"
-                                         : "could not signal: " + event.problem;
+            const std::string what = event.problem.empty() ? "signalled its tasks"
+                                                           : "could not signal: " + event.problem;
             (void)std::fprintf(stderr, "%s%s still in transition: %s\n", prefix_.c_str(),
                                event.patch.c_str(), what.c_str());
             return;
@@ -226,11 +225,11 @@ std::string with_member(const std::string &data, const std::string &key, const s
     return data == "{}" ? "{" + member + "}" : data.substr(0, data.size() - 1) + "," + member + "}";
 }
 
-Outcome stalled_outcome(const Invocation &inv, const Outcome &done,
-                        const TransitionReport &report, const std::string &reversal) {
+Outcome stalled_outcome(const Invocation &inv, const Outcome &done, const TransitionReport &report,
+                        const std::string &reversal) {
     Outcome outcome = outcome_of(-ETIMEDOUT);
-    outcome.details.push_back("still in transition after " + seconds_text(report.waited_ms) +
-                              ": " + joined(report.stalled));
+    outcome.details.push_back("still in transition after " + seconds_text(report.waited_ms) + ": " +
+                              joined(report.stalled));
     for (const std::string &failure : report.signal_failures) {
         outcome.details.push_back("could not signal " + failure);
     }
@@ -263,8 +262,8 @@ Outcome finish_transitions(const Invocation &inv, Outcome outcome, const std::st
     }
     std::string reversal;
     if (report.completed) {
-        outcome.text += package + ": no patch in transition after " +
-                        seconds_text(report.waited_ms) + "\n";
+        outcome.text +=
+            package + ": no patch in transition after " + seconds_text(report.waited_ms) + "\n";
     } else {
         reversal = reverse(change, package, patches);
         outcome = stalled_outcome(inv, outcome, report, reversal);

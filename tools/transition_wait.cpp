@@ -52,8 +52,8 @@ bool read_text(const std::string &path, std::string *text) {
 // A kernel file judges what was written when it is closed.
 bool write_text(const std::string &path, const std::string &text, int *error) {
     UniqueFd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC));
-    const bool written =
-        fd.valid() && write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    const bool written = fd.valid() && write(fd.get(), text.data(), text.size()) ==
+                                           static_cast<ssize_t>(text.size());
     if (!written || fd.close() != 0) {
         *error = errno;
         return false;
@@ -163,7 +163,8 @@ public:
             }
             poll_ms = next_poll_ms(poll_ms);
             const long left = timeout_ms() - elapsed_ms(start_);
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0L, std::min(poll_ms, left))));
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(std::max(0L, std::min(poll_ms, left))));
             still = still_in_transition(patches);
         }
         report_.waited_ms = elapsed_ms(start_);

@@ -32,10 +32,10 @@ struct TransitionWaitLimits {
 struct TransitionReport {
     bool completed = false;
     long waited_ms = 0;
-    std::vector<std::string> stalled;    // patches still in transition at the end
-    std::vector<std::string> signalled;  // patches whose signal file was written
+    std::vector<std::string> stalled;          // patches still in transition at the end
+    std::vector<std::string> signalled;        // patches whose signal file was written
     std::vector<std::string> signal_failures;  // "patch: why" for each signal not sent
-    std::vector<UnpatchedTask> tasks;    // unpatched tasks, as last looked at
+    std::vector<UnpatchedTask> tasks;          // unpatched tasks, as last looked at
 };
 
 // One step of a wait worth telling a person about.

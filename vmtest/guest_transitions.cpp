@@ -37,8 +37,9 @@ void stalled_load_is_named_and_undone() {
     CHECK(has(run.out, "\"completed\":false"));
     // Since 5.1 the kernel has no signal file (it signals stalled tasks
     // itself, after about 15 s): lkpctl says so and goes on waiting.
-    CHECK(has(run.out, "\"signalled\":[],\"signal_failures\":[\"lkp_sleeper_fix: no signal "
-                       "file (this kernel signals stalled tasks itself)\"]"));
+    CHECK(has(run.out,
+              "\"signalled\":[],\"signal_failures\":[\"lkp_sleeper_fix: no signal "
+              "file (this kernel signals stalled tasks itself)\"]"));
     CHECK(has(run.out, "\"stalled\":[\"lkp_sleeper_fix\"]"));
     CHECK(has(run.out, "\"comm\":\"lkp_sleeper\",\"patch_state\":0"));
     CHECK(has(run.out, "lkp_sleeper_hold"));

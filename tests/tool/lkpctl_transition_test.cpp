@@ -13,8 +13,7 @@ using Lines = std::vector<std::string>;
 
 const std::string PKG = "hotfix_01.tar.gz";
 constexpr int SLEEPER = 4100001;
-const std::string SLEEPER_STACK =
-    "[<0>] lkp_target_sleep+0x2c/0x60\n[<0>] kthread+0x118/0x140\n";
+const std::string SLEEPER_STACK = "[<0>] lkp_target_sleep+0x2c/0x60\n[<0>] kthread+0x118/0x140\n";
 const std::string TIMED_OUT = "Connection timed out";  // -ETIMEDOUT's message
 
 // Durations vary from run to run: each "<seconds>.<millis> s" becomes "T s",
@@ -64,12 +63,14 @@ TEST_F(LkpctlTransitionTest, InstantTransitionEndsTheWaitAtOnce) {
     load_package();
     expect_untimed({"activate", PKG, "--wait=5"}, 0,
                    PKG + ": activated\n" + PKG + ": no patch in transition after T s\n", "");
-    expect_untimed({"--json", "deactivate", PKG, "--wait"}, 0,
-                   json_line("deactivate", 0, "Success",
-                             R"({"package":"hotfix_01.tar.gz","transition":{"patches":["fix_1"],)"
-                             R"("completed":true,"waited_ms":T,"signalled":[],"signal_failures":[],"stalled":[],)"
-                             R"("tasks":[]}})"),
-                   "");
+    expect_untimed(
+        {"--json", "deactivate", PKG, "--wait"}, 0,
+        json_line(
+            "deactivate", 0, "Success",
+            R"({"package":"hotfix_01.tar.gz","transition":{"patches":["fix_1"],)"
+            R"("completed":true,"waited_ms":T,"signalled":[],"signal_failures":[],"stalled":[],)"
+            R"("tasks":[]}})"),
+        "");
     EXPECT_EQ(lkpsim::history(), (Lines{"enable fix_1 1", "enable fix_1 0"}));
 }
 
@@ -122,13 +123,14 @@ TEST_F(LkpctlTransitionTest, StalledActivationInJson) {
         R"("activate undone: disabled"])";
     const ToolRun run = lkpctl({"--json", "activate", PKG, "--wait=0.4"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(untimed(run.out),
-              json_line("activate", -110, TIMED_OUT,
-                        R"({"package":"hotfix_01.tar.gz","transition":{"patches":["fix_1"],)"
-                        R"("completed":false,"waited_ms":T,"signalled":["fix_1"],"signal_failures":[],)"
-                        R"("stalled":["fix_1"],"tasks":[)" +
-                            task + R"(],"reversal":"disabled"}})",
-                        details));
+    EXPECT_EQ(
+        untimed(run.out),
+        json_line("activate", -110, TIMED_OUT,
+                  R"({"package":"hotfix_01.tar.gz","transition":{"patches":["fix_1"],)"
+                  R"("completed":false,"waited_ms":T,"signalled":["fix_1"],"signal_failures":[],)"
+                  R"("stalled":["fix_1"],"tasks":[)" +
+                      task + R"(],"reversal":"disabled"}})",
+                  details));
     // No progress lines in JSON mode: stderr has the failure only.
     EXPECT_EQ(untimed(run.err), "lkpctl: activate: still in transition after T s: fix_1\n" +
                                     sleeper_lines("activate", 0) +
@@ -174,7 +176,8 @@ TEST_F(LkpctlTransitionTest, StalledDeactivationIsEnabledAgain) {
 }
 
 TEST_F(LkpctlTransitionTest, WaitOptionMistakes) {
-    const std::string bad = "lkpctl: activate: --wait takes a number of seconds above 0 and at most 86400, not ";
+    const std::string bad =
+        "lkpctl: activate: --wait takes a number of seconds above 0 and at most 86400, not ";
     for (const char *value : {"abc", "0", "-1", "", "1e9", " 2", "2s"}) {
         const ToolRun run = lkpctl({"activate", PKG, std::string("--wait=") + value});
         EXPECT_EQ(run.status, 2) << value;
@@ -182,8 +185,9 @@ TEST_F(LkpctlTransitionTest, WaitOptionMistakes) {
     }
     const ToolRun other = lkpctl({"remove", PKG, "--wait"});
     EXPECT_EQ(other.status, 2);
-    EXPECT_EQ(other.err, "lkpctl: remove: --wait is for load, activate and deactivate, not remove\n"
-                         "Try 'lkpctl remove --help'.\n");
+    EXPECT_EQ(other.err,
+              "lkpctl: remove: --wait is for load, activate and deactivate, not remove\n"
+              "Try 'lkpctl remove --help'.\n");
     EXPECT_TRUE(lkpsim::history().empty());
 }
 
