@@ -58,7 +58,6 @@ BENCHMARK(BM_TransitionEndNoticed)
     ->Arg(5)
     ->Arg(40)
     ->Arg(300)
-    ->Arg(1500)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5);

@@ -228,7 +228,8 @@ std::string with_member(const std::string &data, const std::string &key, const s
 Outcome stalled_outcome(const Invocation &inv, const Outcome &done, const TransitionReport &report,
                         const std::string &reversal) {
     Outcome outcome = outcome_of(-ETIMEDOUT);
-    outcome.details.push_back("still in transition after " + seconds_text(report.waited_ms) + ": " +
+    outcome.details.push_back(std::string(report.interrupted ? "wait interrupted; " : "") +
+                              "still in transition after " + seconds_text(report.waited_ms) + ": " +
                               joined(report.stalled));
     for (const std::string &failure : report.signal_failures) {
         outcome.details.push_back("could not signal " + failure);

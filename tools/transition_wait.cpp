@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -141,6 +142,22 @@ std::vector<UnpatchedTask> tasks_holding(const std::vector<std::string> &patches
                            : unpatched_tasks(transition_target(patches.front()));
 }
 
+// An operator's Ctrl-C (or SIGTERM, SIGHUP) arrived: lkpctl defers them
+// while it changes the kernel, so they wait, pending, for the command to
+// end; a wait that an operator gives up on ends like a timeout.
+bool interrupted() {
+    sigset_t pending;
+    if (sigpending(&pending) != 0) {
+        return false;
+    }
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+        if (sigismember(&pending, number) == 1) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Kernels from 5.1 on have no signal file: they signal the tasks of a
 // stalled transition themselves, after about 15 seconds.
 std::string signal_problem(int error) {
@@ -156,7 +173,7 @@ public:
     TransitionReport run(const std::vector<std::string> &patches) {
         std::vector<std::string> still = still_in_transition(patches);
         long poll_ms = 0;
-        while (!still.empty() && elapsed_ms(start_) < timeout_ms()) {
+        while (!still.empty() && elapsed_ms(start_) < timeout_ms() && !interrupted()) {
             tell_progress(still);
             if (!signalled_ && elapsed_ms(start_) >= grace_ms()) {
                 signal_all(still);
@@ -169,6 +186,7 @@ public:
         }
         report_.waited_ms = elapsed_ms(start_);
         report_.completed = still.empty();
+        report_.interrupted = !report_.completed && interrupted();
         report_.stalled = still;
         if (!still.empty()) {
             report_.tasks = tasks_holding(still);

@@ -31,6 +31,7 @@ struct TransitionWaitLimits {
 // What a wait saw. Times in milliseconds since the wait began.
 struct TransitionReport {
     bool completed = false;
+    bool interrupted = false;  // ended early by a pending termination signal
     long waited_ms = 0;
     std::vector<std::string> stalled;          // patches still in transition at the end
     std::vector<std::string> signalled;        // patches whose signal file was written
@@ -63,7 +64,8 @@ int transition_target(const std::string &patch);
 // millisecond and doubles up to a cap well under a second.
 long next_poll_ms(long previous_ms);
 
-// Waits until none of the patches is in transition, or the timeout.
+// Waits until none of the patches is in transition, the timeout, or a
+// pending (blocked) SIGINT, SIGTERM or SIGHUP.
 TransitionReport wait_for_transitions(const std::vector<std::string> &patches,
                                       const TransitionWaitLimits &limits,
                                       const TransitionObserver &observe);

@@ -175,6 +175,26 @@ TEST_F(LkpctlTransitionTest, StalledDeactivationIsEnabledAgain) {
     EXPECT_EQ(lkpsim::patch_in_transition(), "");
 }
 
+// Ctrl-C during the wait: the signal is held back until the command is
+// undone, as on a timeout, and then ends lkpctl.
+TEST_F(LkpctlTransitionTest, InterruptedWaitIsUndone) {
+    load_package();
+    lkpsim::set_transition_scene(lkpsim::TransitionScene::UntilReleased);
+    const ToolRun run =
+        run_tool("timeout", {"-s", "INT", "--preserve-status", "0.3", built_program(LKPCTL_PATH),
+                             "activate", PKG, "--wait=30"});
+    EXPECT_EQ(run.status, 130);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(untimed(run.err),
+              "lkpctl: activate: wait interrupted; still in transition after T s: fix_1\n" +
+                  sleeper_lines("activate", 0) + "lkpctl: activate: activate undone: disabled\n" +
+                  failure("activate", -110, TIMED_OUT) +
+                  "lkpctl: activate: SIGINT received; stopped after the operation finished with "
+                  "-110\n");
+    EXPECT_EQ(lkpsim::history(), (Lines{"enable fix_1 1", "enable fix_1 0"}));
+    EXPECT_EQ(lkpsim::patch_state("fix_1"), "disabled");
+}
+
 TEST_F(LkpctlTransitionTest, WaitOptionMistakes) {
     const std::string bad =
         "lkpctl: activate: --wait takes a number of seconds above 0 and at most 86400, not ";
