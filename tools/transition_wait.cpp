@@ -9,10 +9,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <thread>
 
+#include "tesvar.h"
 #include "unique_fd.h"
 
 namespace lkpctl {
@@ -162,7 +162,7 @@ bool interrupted() {
 // stalled transition themselves, after about 15 seconds.
 std::string signal_problem(int error) {
     return error == ENOENT ? "no signal file (this kernel signals stalled tasks itself)"
-                           : std::strerror(error);
+                           : navo_lkp_strerror(-error);
 }
 
 class Waiter {
