@@ -175,6 +175,26 @@ TEST_F(LkpctlTransitionTest, StalledDeactivationIsEnabledAgain) {
     EXPECT_EQ(lkpsim::patch_in_transition(), "");
 }
 
+// On a terminal, one progress line rewritten in place about once a second,
+// ended before the result is printed.
+TEST_F(LkpctlTransitionTest, ProgressOnATerminal) {
+    load_package();
+    lkpsim::set_transition_scene(lkpsim::TransitionScene::UntilReleased);
+    lkpsim::release_task_after(SLEEPER, 1500);
+    const std::string command = built_program(LKPCTL_PATH) + " activate " + PKG + " --wait=10";
+    const ToolRun run = run_tool("script", {"-qec", command, "/dev/null"});
+    EXPECT_EQ(run.status, 0);
+    // Once at the start and after each second (how many depends on how soon
+    // lkpctl starts); the terminal shows each newline as "\r\n".
+    const std::string progress = "\r\033\\[Klkpctl: activate: in transition for T s: fix_1";
+    const std::string done =
+        "\r\n" + PKG + ": activated\r\n" + PKG + ": no patch in transition after T s\r\n";
+    EXPECT_TRUE(std::regex_match(
+        untimed(run.out), std::regex("(" + progress + "){1,2}" +
+                                     std::regex_replace(done, std::regex(R"([.])"), R"(\.)"))))
+        << run.out;
+}
+
 // Ctrl-C during the wait: the signal is held back until the command is
 // undone, as on a timeout, and then ends lkpctl.
 TEST_F(LkpctlTransitionTest, InterruptedWaitIsUndone) {
