@@ -208,6 +208,7 @@ std::string report_json(const std::vector<std::string> &patches, const Transitio
     JsonObject object;
     object.raw("patches", strings_json(patches))
         .raw("completed", report.completed ? "true" : "false")
+        .raw("interrupted", report.interrupted ? "true" : "false")
         .number("waited_ms", report.waited_ms)
         .raw("signalled", strings_json(report.signalled))
         .raw("signal_failures", strings_json(report.signal_failures))

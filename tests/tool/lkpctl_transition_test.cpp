@@ -75,7 +75,7 @@ TEST_F(LkpctlTransitionTest, InstantTransitionEndsTheWaitAtOnce) {
         json_line(
             "deactivate", 0, "Success",
             R"({"package":"hotfix_01.tar.gz","transition":{"patches":["fix_1"],)"
-            R"("completed":true,"waited_ms":T,"signalled":[],"signal_failures":[],"stalled":[],)"
+            R"("completed":true,"interrupted":false,"waited_ms":T,"signalled":[],"signal_failures":[],"stalled":[],)"
             R"("tasks":[]}})"),
         "");
     EXPECT_EQ(lkpsim::history(), (Lines{"enable fix_1 1", "enable fix_1 0"}));
@@ -132,12 +132,13 @@ TEST_F(LkpctlTransitionTest, StalledActivationInJson) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(
         untimed(run.out),
-        json_line("activate", -110, TIMED_OUT,
-                  R"({"package":"hotfix_01.tar.gz","transition":{"patches":["fix_1"],)"
-                  R"("completed":false,"waited_ms":T,"signalled":["fix_1"],"signal_failures":[],)"
-                  R"("stalled":["fix_1"],"tasks":[)" +
-                      task + R"(],"reversal":"disabled"}})",
-                  details));
+        json_line(
+            "activate", -110, TIMED_OUT,
+            R"({"package":"hotfix_01.tar.gz","transition":{"patches":["fix_1"],)"
+            R"("completed":false,"interrupted":false,"waited_ms":T,"signalled":["fix_1"],"signal_failures":[],)"
+            R"("stalled":["fix_1"],"tasks":[)" +
+                task + R"(],"reversal":"disabled"}})",
+            details));
     // No progress lines in JSON mode: stderr has the failure only.
     EXPECT_EQ(untimed(run.err), "lkpctl: activate: still in transition after T s: fix_1\n" +
                                     sleeper_lines("activate", 0) +
