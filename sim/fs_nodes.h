@@ -4,7 +4,10 @@
 //                       procfs as a symbolic link into REAL_PROC_DIR, plus
 //   proc/navo_lkp_list  while the manager module is inserted
 //   proc/livepatch/state while the state file is present
-//   livepatch/          bound onto /sys/kernel/livepatch: <patch>/enabled and
+//   proc/<pid>/task/<pid>/{patch_state,comm,stack}
+//                       for each simulated task, in place of the real entry
+//   livepatch/          bound onto /sys/kernel/livepatch: <patch>/enabled,
+//                       <patch>/transition, <patch>/signal and
 //                       <patch>/<module>/ while the patch module is inserted
 #ifndef LKPSIM_FS_NODES_H
 #define LKPSIM_FS_NODES_H
@@ -30,13 +33,21 @@ enum class NodeKind {
     LivepatchDir,
     PatchDir,
     EnabledFile,
+    TransitionFile,
+    SignalFile,
     TargetDir,
+    TaskProcDir,  // proc/<pid> of a simulated task
+    TaskListDir,  // proc/<pid>/task
+    TaskDir,      // proc/<pid>/task/<pid>
+    TaskFile,     // patch_state, comm or stack in a TaskDir
 };
 
 struct Node {
     NodeKind kind = NodeKind::Root;
     std::string patch;  // PatchDir, EnabledFile, TargetDir
     std::string link;   // ProcEntry
+    int pid = 0;        // TaskProcDir, TaskListDir, TaskDir, TaskFile
+    std::string file;   // TaskFile
 };
 
 // The node at `path` ("" is the root, "proc/self" an entry); false when

@@ -4,17 +4,38 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "kernel_files.h"
 #include "kernel_state.h"
 #include "records.h"
+#include "transitions.h"
 
 namespace lkpsim {
 
 namespace {
 
 constexpr std::size_t MAX_WRITTEN = 65536;
+
+std::string task_text(Kernel *kernel, int pid, const std::string &file) {
+    const Task *task = find_task(*kernel, pid);
+    if (task == nullptr) {
+        return "";
+    }
+    if (file == "patch_state") {
+        return task_patch_state_text(kernel, *task);
+    }
+    if (file == "comm") {
+        return std::string(name_of(task->comm)) + "\n";
+    }
+    return std::string(task->stack, strnlen(task->stack, sizeof task->stack));
+}
+
+bool read_only(NodeKind kind) {
+    return kind == NodeKind::StateFile || kind == NodeKind::TransitionFile ||
+           kind == NodeKind::TaskFile;
+}
 
 std::string text_of(const Node &node) {
     Kernel *kernel = shared_kernel();
@@ -24,6 +45,10 @@ std::string text_of(const Node &node) {
             return control_text(*kernel);
         case NodeKind::StateFile:
             return state_text(*kernel);
+        case NodeKind::TransitionFile:
+            return transition_text(kernel, node.patch);
+        case NodeKind::TaskFile:
+            return task_text(kernel, node.pid, node.file);
         default:
             return enabled_text(kernel, node.patch);
     }
@@ -37,8 +62,8 @@ std::unique_ptr<OpenFile> OpenFile::open(const Node &node, int flags, int *error
         return nullptr;
     }
     const int access = flags & O_ACCMODE;
-    if (node.kind == NodeKind::ProcEntry ||
-        (access != O_RDONLY && node.kind == NodeKind::StateFile)) {
+    if (node.kind == NodeKind::ProcEntry || (access != O_RDONLY && read_only(node.kind)) ||
+        (access != O_WRONLY && node.kind == NodeKind::SignalFile)) {
         *error = EACCES;
         return nullptr;
     }
@@ -75,6 +100,9 @@ int OpenFile::finish() {
     KernelLock lock(kernel);
     if (node_.kind == NodeKind::ControlFile) {
         return judge_op_text(kernel, text);
+    }
+    if (node_.kind == NodeKind::SignalFile) {
+        return judge_signal_text(kernel, node_.patch, text);
     }
     return judge_enable_text(kernel, node_.patch, text);
 }

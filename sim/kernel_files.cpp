@@ -8,6 +8,7 @@
 #include "module_table.h"
 #include "names.h"
 #include "records.h"
+#include "transitions.h"
 
 namespace lkpsim {
 
@@ -28,12 +29,15 @@ int judge_switch(Kernel *kernel, std::string_view patch, std::string_view value)
     if (module == nullptr || !has_livepatch_dir(*module)) {
         return ENODEV;
     }
-    set_record_state(kernel, patch, value == "1" ? "enabled" : "disabled");
-    // Upstream, disabling is final: the patch is freed and its directory goes.
-    if (value == "0" && kernel->enable_on_insert != 0) {
-        module->hidden = 1;
+    const int target = value == "1" ? 1 : 0;
+    const int refusal = transition_refusal(kernel, patch, target);
+    if (refusal != 0) {
+        return refusal;
     }
-    return 0;
+    set_record_state(kernel, patch, target == 1 ? "enabled" : "disabled");
+    // Upstream, disabling is final: the patch is freed and its directory
+    // goes when its transition ends.
+    return start_transition(kernel, patch, target);
 }
 
 }  // namespace
@@ -65,6 +69,10 @@ std::string state_text(const Kernel &kernel) {
 std::string enabled_text(Kernel *kernel, std::string_view patch) {
     // Upstream, the switch is the module's own, registered or not.
     const Module *module = find_module(kernel, patch);
+    // During a transition, the switch shows where it heads.
+    if (patch_in_transition(kernel) == patch) {
+        return kernel->transition.target != 0 ? "1\n" : "0\n";
+    }
     if (kernel->enable_on_insert != 0 && module != nullptr) {
         return is_upstream_enabled(*kernel, *module) ? "1\n" : "0\n";
     }

@@ -13,6 +13,7 @@
 
 #include "fd.h"
 #include "module_table.h"
+#include "transitions.h"
 
 namespace lkpsim {
 
@@ -129,6 +130,7 @@ void reset_kernel(Kernel *kernel) {
     kernel->raw_control.set = 0;
     kernel->raw_state.set = 0;
     kernel->enable_on_insert = 0;
+    reset_transitions(kernel);
 }
 
 }  // namespace lkpsim

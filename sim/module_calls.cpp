@@ -12,6 +12,7 @@
 #include "kernel_state.h"
 #include "lkpsim/module_image.h"
 #include "module_table.h"
+#include "transitions.h"
 
 namespace lkpsim {
 
@@ -49,6 +50,7 @@ int check_removal(const char *name, unsigned long flags) {
 
 // Removes the module; an enabled live patch still holds its own module.
 int remove_unless_held(Kernel *kernel, const std::string &name) {
+    const bool in_transition = patch_in_transition(kernel) == name;
     const Module *module = find_module(kernel, name);
     if (module == nullptr) {
         return ENOENT;
@@ -56,8 +58,25 @@ int remove_unless_held(Kernel *kernel, const std::string &name) {
     if (is_upstream_enabled(*kernel, *module)) {
         return EAGAIN;
     }
+    if (in_transition) {
+        return EBUSY;
+    }
     remove_module(kernel, name);
     return 0;
+}
+
+// Upstream, inserting a live patch enables it: its transition starts, and
+// the insertion fails while another patch is in transition.
+int enable_on_insertion(Kernel *kernel, const std::string &name) {
+    const Module *module = find_module(kernel, name);
+    if (module == nullptr || !is_upstream_enabled(*kernel, *module)) {
+        return 0;
+    }
+    const int error = start_transition(kernel, name, 1);
+    if (error != 0) {
+        remove_module(kernel, name);
+    }
+    return error;
 }
 
 }  // namespace
@@ -78,6 +97,9 @@ int emulate_init_module(const void *image, unsigned long length, const char * /*
     int error = take_fault(&kernel->init_fault, info.name) ? kernel->init_fault.error.get() : 0;
     if (error == 0) {
         error = insert_module(kernel, info);
+    }
+    if (error == 0) {
+        error = enable_on_insertion(kernel, info.name);
     }
     record_init(kernel, info.name, error);
     return error;

@@ -16,6 +16,40 @@ bool looks_like_option(const std::string &arg) {
     return arg.size() > 1 && arg[0] == '-' && std::isdigit(static_cast<unsigned char>(arg[1])) == 0;
 }
 
+constexpr double DEFAULT_WAIT_SECONDS = 60.0;
+constexpr double MAX_WAIT_SECONDS = 86400.0;
+constexpr const char *WAIT_OPTION = "--wait";
+
+bool waits_for_transitions(const std::string &command) {
+    return command == "load" || command == "activate" || command == "deactivate";
+}
+
+// "--wait" or "--wait=SECONDS"; false when arg is neither. A bad number is
+// a usage error in *error.
+bool take_wait_option(const std::string &arg, Invocation &inv, std::string *error) {
+    const size_t length = std::strlen(WAIT_OPTION);
+    if (arg.compare(0, length, WAIT_OPTION) != 0 || (arg.size() > length && arg[length] != '=')) {
+        return false;
+    }
+    inv.wait = true;
+    inv.wait_seconds = DEFAULT_WAIT_SECONDS;
+    if (arg.size() == length) {
+        return true;
+    }
+    const std::string text = arg.substr(length + 1);
+    char *end = nullptr;
+    errno = 0;
+    const double seconds = text.empty() || std::isdigit(static_cast<unsigned char>(text[0])) == 0
+                               ? -1.0
+                               : std::strtod(text.c_str(), &end);
+    if (errno != 0 || end == nullptr || *end != '\0' || !(seconds > 0.0) ||
+        seconds > MAX_WAIT_SECONDS) {
+        *error = "--wait takes a number of seconds above 0 and at most 86400, not '" + text + "'";
+    }
+    inv.wait_seconds = seconds;
+    return true;
+}
+
 // Sets a global flag; false when arg is none of them.
 bool take_global_flag(const std::string &arg, Invocation &inv) {
     if (arg == "--json") {
@@ -67,7 +101,8 @@ private:
         } else if (arg == "--version" && result_.command == nullptr) {
             // Before a subcommand only: pack has a --version option of its own.
             result_.inv.version = true;
-        } else if (!take_global_flag(arg, result_.inv)) {
+        } else if (!take_global_flag(arg, result_.inv) &&
+                   !take_wait_option(arg, result_.inv, &result_.error)) {
             take_value_option(arg);
         }
     }
@@ -109,6 +144,11 @@ private:
         }
         if (command == nullptr) {
             result_.error = "no command given";
+            return;
+        }
+        if (result_.inv.wait && !waits_for_transitions(command->name)) {
+            result_.error =
+                std::string("--wait is for load, activate and deactivate, not ") + command->name;
             return;
         }
         const size_t count = result_.inv.args.size();

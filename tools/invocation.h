@@ -17,6 +17,8 @@ struct Invocation {
     bool help = false;                          // --help
     bool version = false;                       // --version
     bool no_wait = false;                       // --no-wait: never wait for the lock
+    bool wait = false;                          // --wait[=SECONDS]: wait for transitions
+    double wait_seconds = 0;                    // its timeout
 
     // The value of a value option, or fallback when it was not given.
     const std::string &value(const std::string &name, const std::string &fallback) const {

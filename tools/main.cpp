@@ -29,7 +29,11 @@ constexpr size_t MANY = static_cast<size_t>(-1);
 const Command COMMANDS[] = {
     {"load", "PKG", "load a package file into the kernel",
      "Extracts the package file PKG, checks it, inserts each patch module and registers it under "
-     "the package name (PKG's file name). The patches are not enabled: see activate.",
+     "the package name (PKG's file name). The patches are not enabled: see activate."
+     " With --wait[=SECONDS] (60 by default), then waits until no patch of the package is in "
+     "transition, signals the stalled ones after a quarter of that time (at most 5 s) and names "
+     "the tasks that have not switched; on timeout it undoes the command (disable and remove the "
+     "package) and fails with -110. See docs/transitions.md.",
      ONE, ONE, nullptr, 0, run_load},
     {"preload", "PKG", "try whether a package would load: load it, then remove it",
      "Loads PKG and, when that succeeds, removes it again at once. A package that is already "
@@ -39,11 +43,19 @@ const Command COMMANDS[] = {
      0, run_validate},
     {"activate", "NAME", "enable every patch of a loaded package",
      "Enables the patches of the loaded package NAME (the package file's name, e.g. "
-     "hotfix_01.tar.gz), first to last.",
+     "hotfix_01.tar.gz), first to last."
+     " With --wait[=SECONDS] (60 by default), then waits until no patch of the package is in "
+     "transition, signals the stalled ones after a quarter of that time (at most 5 s) and names "
+     "the tasks that have not switched; on timeout it undoes the command (disable the package) and "
+     "fails with -110. See docs/transitions.md.",
      ONE, ONE, nullptr, 0, run_activate},
     {"deactivate", "NAME", "disable every patch of a loaded package",
-     "Disables the patches of the loaded package NAME, last to first.", ONE, ONE, nullptr, 0,
-     run_deactivate},
+     "Disables the patches of the loaded package NAME, last to first."
+     " With --wait[=SECONDS] (60 by default), then waits until no patch of the package is in "
+     "transition, signals the stalled ones after a quarter of that time (at most 5 s) and names "
+     "the tasks that have not switched; on timeout it undoes the command (enable the package "
+     "again, where the kernel still allows it) and fails with -110. See docs/transitions.md.",
+     ONE, ONE, nullptr, 0, run_deactivate},
     {"state", "NAME", "print a package's state word and number",
      "Prints the state of package NAME, the state of its last patch: \"enabled 5\", "
      "\"disabled 2\" or \"unknown 0\" (not loaded). \"invalid 9\" (exit status 1) means the "

@@ -11,6 +11,7 @@
 #include "json.h"
 #include "pack_names.h"
 #include "tesvar.h"
+#include "transition_command.h"
 
 namespace lkpctl {
 namespace {
@@ -66,7 +67,8 @@ const char *state_word(int32_t number) {
 }  // namespace
 
 Outcome run_load(const Invocation &inv) {
-    return package_file_op(navo_lkp_load, inv, "loaded");
+    return finish_transitions(inv, package_file_op(navo_lkp_load, inv, "loaded"),
+                              base_name(inv.args[0]), Change::Load);
 }
 
 Outcome run_preload(const Invocation &inv) {
@@ -78,11 +80,13 @@ Outcome run_validate(const Invocation &inv) {
 }
 
 Outcome run_activate(const Invocation &inv) {
-    return package_op(navo_lkp_activate, inv, "activated");
+    return finish_transitions(inv, package_op(navo_lkp_activate, inv, "activated"), inv.args[0],
+                              Change::Activate);
 }
 
 Outcome run_deactivate(const Invocation &inv) {
-    return package_op(navo_lkp_deactivate, inv, "deactivated");
+    return finish_transitions(inv, package_op(navo_lkp_deactivate, inv, "deactivated"), inv.args[0],
+                              Change::Deactivate);
 }
 
 Outcome run_remove(const Invocation &inv) {

@@ -14,6 +14,7 @@
 
 #include "guest_checks.h"
 #include "guest_kernel.h"
+#include "guest_transitions.h"
 #include "tesvar.h"
 
 namespace {
@@ -301,7 +302,12 @@ void kernel_log_clean() {
 
 }  // namespace
 
-int main() {
+// The suite the guest's init names: "transitions", or the main one.
+int main(int argc, char *argv[]) {
+    if (argc > 1 && std::string(argv[1]) == "transitions") {
+        guest::run_transition_cases();
+        return guest::verdict();
+    }
     guest::run_case("system log bound", [] { CHECK(guest::open_log()); });
     guest::run_case("manager inserted on first load", manager_inserted_on_first_load);
     guest::run_case("loaded patch is enabled at once", loaded_patch_is_enabled_at_once);

@@ -3,7 +3,9 @@
 # linux-headers-amd64, takes the matching kernel image from Debian's archive,
 # packs an initramfs with busybox, the modules, test packages, libtesvar.so,
 # lkpctl and the guest program, boots it under qemu (TCG, one vCPU) and reads
-# the guest's verdict from the serial console.
+# the guest's verdict from the serial console; then boots it again with two
+# vCPUs for the transition suite (a kernel thread holding a patch's
+# transition up), kept apart so that its sleeping thread stalls no other case.
 #
 #   vmtest/run.sh --build-dir BUILD [--work-dir DIR] [--timeout SECONDS]
 #
@@ -100,6 +102,7 @@ build_packages() {
     pack nopkg.tar.gz "$ko/lkp_plain.ko" "$ko/lkp_nopkg.ko"
     pack dup.tar.gz "$ko/lkp_version.ko" "$ko/lkp_target.ko"
     pack dash.tar.gz "$ko/lkp-dash-fix.ko"
+    pack sleeper.tar.gz "$ko/lkp_sleeper_fix.ko"
     pack_by_hand renamed.tar.gz "$stage/lkp_renamed.ko"
   )
 }
@@ -127,7 +130,7 @@ build_initramfs() {
     ln -s busybox "$root/bin/$applet"
   done
   cp "$ko/tesvar.ko" "$root/lib/modules/$release/mts/tesvar.ko"
-  cp "$ko/livepatch_state.ko" "$ko/lkp_target.ko" "$root/opt/lkp/ko/"
+  cp "$ko/livepatch_state.ko" "$ko/lkp_target.ko" "$ko/lkp_sleeper.ko" "$root/opt/lkp/ko/"
   cp "$build/src/libtesvar.so.1" "$root/lib/x86_64-linux-gnu/"
   cp "$build/tools/lkpctl" "$build/vmtest/lkp_guest_test" "$root/opt/lkp/bin/"
   copy_libraries "$root" "$build/tools/lkpctl"
@@ -138,12 +141,14 @@ build_initramfs() {
   (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initrd.gz"
 }
 
-# Boots the guest; its console is the verdict.
-boot() {
-  local image=$1 console=$work/console.log status=0
-  timeout -k 5 "$limit" qemu-system-x86_64 -accel tcg -cpu max -smp 1 -m 512 \
+# Boots the guest to run one suite ("main" or "transitions") on some vCPUs;
+# its console is the verdict.
+boot() { # image suite vcpus
+  local image=$1 suite=$2 vcpus=$3 console=$work/console-$2.log status=0
+  timeout -k 5 "$limit" qemu-system-x86_64 -accel tcg -cpu max -smp "$vcpus" -m 512 \
     -nographic -no-reboot -kernel "$image" -initrd "$work/initrd.gz" \
-    -append "console=ttyS0 quiet panic=-1" </dev/null >"$console" 2>&1 || status=$?
+    -append "console=ttyS0 quiet panic=-1 lkpvm.suite=$suite" </dev/null >"$console" 2>&1 ||
+    status=$?
   tr -d '\r' <"$console" >"$console.txt"
   # The first line may follow the firmware's escape sequences: no anchor.
   grep -oE 'LKPVM-(CASE|XFAIL|FAIL|VERDICT).*' "$console.txt" || true
@@ -163,5 +168,7 @@ image=$(kernel_image)
 build_modules
 build_initramfs
 say "booting ($(du -h "$work/initrd.gz" | cut -f1) initramfs)"
-boot "$image"
+boot "$image" main 1
+say "booting again with two vCPUs for the transition suite"
+boot "$image" transitions 2
 say "PASS in $(($(date +%s) - start)) s"

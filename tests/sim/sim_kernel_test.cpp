@@ -51,7 +51,7 @@ class SimKernelTest : public lkptest::KernelTest {};
 TEST_F(SimKernelTest, AcceptedLinesAndSwitchesShowInTheFiles) {
     lkpsim::insert_patch("fix_a", {"vmlinux", "ext4"});
     EXPECT_EQ(lkptest::directory_entries(LIVEPATCH + "fix_a"),
-              (std::set<std::string>{"enabled", "vmlinux", "ext4"}));
+              (std::set<std::string>{"enabled", "transition", "signal", "vmlinux", "ext4"}));
     EXPECT_EQ(write_text(CONTROL, "add,2,hotfix_01.tar.gz,fix_a"), 0);
     EXPECT_EQ(write_text(CONTROL, "add,2,hotfix_01.tar.gz,fix_b\n"), 0);
     EXPECT_EQ(read_text(CONTROL), "2,hotfix_01.tar.gz,fix_a\n2,hotfix_01.tar.gz,fix_b\n");
@@ -138,7 +138,7 @@ TEST_F(SimKernelTest, InitReadsTheNameFromTheImage) {
     }
     EXPECT_EQ(lkpsim::inserted_modules(), (Lines{"tesvar", "fix_a", "fix_this", "fix_ppc"}));
     EXPECT_EQ(lkptest::directory_entries(LIVEPATCH + "fix_this"),
-              (std::set<std::string>{"enabled", "vmlinux", "nfs"}));
+              (std::set<std::string>{"enabled", "transition", "signal", "vmlinux", "nfs"}));
     EXPECT_EQ(stat_error(LIVEPATCH + "fix_b"), ENOENT);
     EXPECT_TRUE(lkpsim::records().empty());  // registering is the "add" line's job
 }

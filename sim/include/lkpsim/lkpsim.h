@@ -124,6 +124,34 @@ void set_state_file_present(bool present);
 // "0" to its enabled file disables it for good and removes its livepatch
 // directory; delete_module of an enabled patch's module fails with EAGAIN.
 void set_enable_on_insert(bool on);
+// --- Transitions -----------------------------------------------------------
+
+// How a transition started by an enable switch (or, in the upstream model,
+// by an insertion) ends. While one is under way, the patch's
+// /sys/kernel/livepatch/<patch>/transition file says 1, another patch's
+// switch is refused with EBUSY, writing the patch's switch the other way
+// reverses the transition (which ends at once) and its module cannot be
+// removed (EBUSY). Writing "1" to its "signal" file is recorded as
+// "signal <patch> 1" in the history ("signal! ..." when refused: EINVAL
+// when the patch is not in transition).
+enum class TransitionScene {
+    Instant,        // ends as it starts (after reset())
+    AfterSignal,    // ends when the patch's signal file is written
+    UntilReleased,  // ends when every simulated task has been released
+};
+void set_transition_scene(TransitionScene scene);
+// A simulated task: /proc/<pid>/task/<pid>/ then holds "patch_state" ("-1"
+// outside a transition; during one, the state the task is still in, or the
+// target once it has switched), "comm" and "stack" (the text given) in place
+// of the real procfs entry. Pick a pid that no real process has (e.g. above
+// 4000000). At most 8.
+void add_task(int pid, const std::string &comm, const std::string &stack);
+// The task switches (now, or once this many milliseconds have passed).
+void release_task(int pid);
+void release_task_after(int pid, int milliseconds);
+// The patch now in transition, "" when none.
+std::string patch_in_transition();
+
 // Serves this text as the control file / state file instead of the records.
 void set_raw_control(const std::string &text);
 void set_raw_state(const std::string &text);

@@ -1,0 +1,277 @@
+// Waiting for a package's transitions after a command, and undoing the
+// command when they stall.
+#include "transition_command.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "json.h"
+#include "record_files.h"
+#include "tesvar.h"
+#include "transition_wait.h"
+
+namespace lkpctl {
+namespace {
+
+constexpr double MAX_GRACE_SECONDS = 5.0;
+// Undoing a stalled transition leaves the stuck tasks where they were, so
+// the reversed transition needs only the tasks that had switched.
+constexpr double REVERSAL_WAIT_SECONDS = 10.0;
+constexpr std::chrono::seconds REMOVAL_RETRY_LIMIT{5};
+
+std::vector<std::string> package_patches(const std::string &package) {
+    std::vector<ControlRecord> records;
+    std::vector<std::string> patches;
+    if (read_control_records(&records) != 0) {
+        return patches;
+    }
+    for (const ControlRecord &record : records) {
+        if (record.package == package) {
+            patches.push_back(record.patch);
+        }
+    }
+    return patches;
+}
+
+std::string seconds_text(long milliseconds) {
+    char text[32];
+    (void)std::snprintf(text, sizeof text, "%ld.%03ld s", milliseconds / 1000, milliseconds % 1000);
+    return text;
+}
+
+std::string joined(const std::vector<std::string> &words) {
+    std::string text;
+    for (const std::string &word : words) {
+        text += (text.empty() ? "" : ", ") + word;
+    }
+    return text;
+}
+
+std::string task_line(const UnpatchedTask &task) {
+    return "task " + std::to_string(task.pid) + "/" + std::to_string(task.tid) + " (" +
+           (task.comm.empty() ? "?" : task.comm) + ") has not switched (patch_state " +
+           std::to_string(task.patch_state) + ")";
+}
+
+std::vector<std::string> task_lines(const std::vector<UnpatchedTask> &tasks) {
+    std::vector<std::string> lines;
+    for (const UnpatchedTask &task : tasks) {
+        lines.push_back(task_line(task));
+        if (task.stack.empty()) {
+            lines.push_back("  (kernel stack not readable)");
+        }
+        for (const std::string &frame : task.stack) {
+            lines.push_back("  " + frame);
+        }
+    }
+    return lines;
+}
+
+// Progress on stderr: rewritten in place on a terminal, and the signal and
+// the stalled tasks as lines of their own.
+class ProgressPrinter {
+public:
+    explicit ProgressPrinter(const Invocation &inv)
+        : prefix_("lkpctl: " + inv.command + ": "),
+          quiet_(inv.json),
+          terminal_(isatty(STDERR_FILENO) == 1) {}
+    ~ProgressPrinter() { end_line(); }
+    ProgressPrinter(const ProgressPrinter &) = delete;
+    ProgressPrinter &operator=(const ProgressPrinter &) = delete;
+
+    void operator()(const TransitionEvent &event) {
+        if (quiet_) {
+            return;
+        }
+        if (event.kind == TransitionEvent::Progress) {
+            if (terminal_) {
+                (void)std::fprintf(stderr, "\r\033[K%sin transition for %s: %s", prefix_.c_str(),
+                                   seconds_text(event.elapsed_ms).c_str(),
+                                   joined(event.in_transition).c_str());
+                open_line_ = true;
+            }
+            return;
+        }
+        end_line();
+        if (event.kind == TransitionEvent::Signalled) {
+            const std::string what = event.problem.empty() ? "signalled its tasks"
+                                                           : "could not signal: " + event.problem;
+            (void)std::fprintf(stderr, "%s%s still in transition: %s\n", prefix_.c_str(),
+                               event.patch.c_str(), what.c_str());
+            return;
+        }
+        for (const std::string &line : task_lines(event.tasks)) {
+            (void)std::fprintf(stderr, "%s%s\n", prefix_.c_str(), line.c_str());
+        }
+    }
+
+private:
+    void end_line() {
+        if (open_line_) {
+            (void)std::fputc('\n', stderr);
+            open_line_ = false;
+        }
+    }
+
+    std::string prefix_;
+    bool quiet_;
+    bool terminal_;
+    bool open_line_ = false;
+};
+
+// Waits for the reversed transitions; true when they ended in time.
+bool wait_reversed(const std::vector<std::string> &patches) {
+    TransitionWaitLimits limits;
+    limits.timeout_seconds = REVERSAL_WAIT_SECONDS;
+    limits.grace_seconds = REVERSAL_WAIT_SECONDS;
+    return wait_for_transitions(patches, limits, [](const TransitionEvent &) {}).completed;
+}
+
+std::string failed_step(const char *what, int32_t result) {
+    return std::string("could not ") + what + ": " + std::to_string(result) + " " +
+           navo_lkp_strerror(result);
+}
+
+// Upstream, a disabled patch's module stays held until the kernel has freed
+// the patch, a moment after its transition ends: a refusal for that
+// (EAGAIN, EBUSY) is tried again for a while, at growing intervals.
+int32_t remove_when_released(const std::string &package) {
+    const auto limit = std::chrono::steady_clock::now() + REMOVAL_RETRY_LIMIT;
+    long delay_ms = 0;
+    for (;;) {
+        const int32_t result = navo_lkp_remove(package.c_str());
+        if ((result != -EAGAIN && result != -EBUSY) || std::chrono::steady_clock::now() > limit) {
+            return result;
+        }
+        delay_ms = next_poll_ms(delay_ms);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    }
+}
+
+// Undoes the command; says what was done, or what could not be.
+std::string reverse(Change change, const std::string &package,
+                    const std::vector<std::string> &patches) {
+    if (change == Change::Deactivate) {
+        const int32_t result = navo_lkp_activate(package.c_str());
+        if (result != 0) {
+            return failed_step("enable the package again", result);
+        }
+        return wait_reversed(patches) ? "enabled again" : "enabled again; still in transition";
+    }
+    const int32_t disabled = navo_lkp_deactivate(package.c_str());
+    if (disabled != 0) {
+        return failed_step("disable the package", disabled);
+    }
+    if (!wait_reversed(patches)) {
+        return "disabled; still in transition";
+    }
+    if (change == Change::Activate) {
+        return "disabled";
+    }
+    const int32_t removed = remove_when_released(package);
+    return removed == 0 ? "disabled and removed" : "disabled; " + failed_step("remove it", removed);
+}
+
+std::string tasks_json(const std::vector<UnpatchedTask> &tasks) {
+    JsonArray array;
+    for (const UnpatchedTask &task : tasks) {
+        JsonArray stack;
+        for (const std::string &frame : task.stack) {
+            stack.string(frame);
+        }
+        array.raw(JsonObject()
+                      .number("pid", task.pid)
+                      .number("tid", task.tid)
+                      .string("comm", task.comm)
+                      .number("patch_state", task.patch_state)
+                      .raw("stack", stack.str())
+                      .str());
+    }
+    return array.str();
+}
+
+std::string strings_json(const std::vector<std::string> &words) {
+    JsonArray array;
+    for (const std::string &word : words) {
+        array.string(word);
+    }
+    return array.str();
+}
+
+std::string report_json(const std::vector<std::string> &patches, const TransitionReport &report,
+                        const std::string &reversal) {
+    JsonObject object;
+    object.raw("patches", strings_json(patches))
+        .raw("completed", report.completed ? "true" : "false")
+        .raw("interrupted", report.interrupted ? "true" : "false")
+        .number("waited_ms", report.waited_ms)
+        .raw("signalled", strings_json(report.signalled))
+        .raw("signal_failures", strings_json(report.signal_failures))
+        .raw("stalled", strings_json(report.stalled))
+        .raw("tasks", tasks_json(report.tasks));
+    if (!report.completed) {
+        object.string("reversal", reversal);
+    }
+    return object.str();
+}
+
+// data with one more member; data is an object's JSON text.
+std::string with_member(const std::string &data, const std::string &key, const std::string &value) {
+    const std::string member = json_quote(key) + ":" + value;
+    return data == "{}" ? "{" + member + "}" : data.substr(0, data.size() - 1) + "," + member + "}";
+}
+
+Outcome stalled_outcome(const Invocation &inv, const Outcome &done, const TransitionReport &report,
+                        const std::string &reversal) {
+    Outcome outcome = outcome_of(-ETIMEDOUT);
+    outcome.details.push_back(std::string(report.interrupted ? "wait interrupted; " : "") +
+                              "still in transition after " + seconds_text(report.waited_ms) + ": " +
+                              joined(report.stalled));
+    for (const std::string &failure : report.signal_failures) {
+        outcome.details.push_back("could not signal " + failure);
+    }
+    const std::vector<std::string> lines = task_lines(report.tasks);
+    if (lines.empty()) {
+        outcome.details.push_back("no unpatched task found");
+    }
+    outcome.details.insert(outcome.details.end(), lines.begin(), lines.end());
+    outcome.details.push_back(inv.command + " undone: " + reversal);
+    outcome.data = done.data;
+    return outcome;
+}
+
+}  // namespace
+
+Outcome finish_transitions(const Invocation &inv, Outcome outcome, const std::string &package,
+                           Change change) {
+    if (!inv.wait || outcome.exit_status != EXIT_OK) {
+        return outcome;
+    }
+    const std::vector<std::string> patches = package_patches(package);
+    TransitionWaitLimits limits;
+    limits.timeout_seconds = inv.wait_seconds;
+    limits.grace_seconds = std::min(inv.wait_seconds / 4, MAX_GRACE_SECONDS);
+    TransitionReport report;
+    {
+        ProgressPrinter printer(inv);
+        report = wait_for_transitions(patches, limits,
+                                      [&printer](const TransitionEvent &event) { printer(event); });
+    }
+    std::string reversal;
+    if (report.completed) {
+        outcome.text +=
+            package + ": no patch in transition after " + seconds_text(report.waited_ms) + "\n";
+    } else {
+        reversal = reverse(change, package, patches);
+        outcome = stalled_outcome(inv, outcome, report, reversal);
+    }
+    outcome.data = with_member(outcome.data, "transition", report_json(patches, report, reversal));
+    return outcome;
+}
+
+}  // namespace lkpctl

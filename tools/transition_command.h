@@ -1,0 +1,27 @@
+// --wait for load, activate and deactivate: after the library call, wait
+// until no patch of the package is in transition; on timeout, undo what the
+// command did and say what stalled.
+#ifndef LKPCTL_TRANSITION_COMMAND_H
+#define LKPCTL_TRANSITION_COMMAND_H
+
+#include <string>
+
+#include "invocation.h"
+#include "outcome.h"
+
+namespace lkpctl {
+
+// What the command did, and so how a stalled transition is undone.
+enum class Change {
+    Load,        // disable the package, then remove it
+    Activate,    // disable it
+    Deactivate,  // enable it again, where the kernel still allows it
+};
+
+// outcome is the library call's; unchanged without --wait or when it failed.
+Outcome finish_transitions(const Invocation &inv, Outcome outcome, const std::string &package,
+                           Change change);
+
+}  // namespace lkpctl
+
+#endif
