@@ -1,11 +1,6 @@
 // Explanations of failed operations.
 #include "explain.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
-
 #include "check.h"
 #include "frame/result_codes.h"
 #include "kernel/kernel_paths.h"
@@ -72,29 +67,6 @@ void explain_failure(const Invocation &inv, Outcome *outcome) {
         if (!problem.empty()) {
             outcome->details.push_back(problem);
         }
-    }
-}
-
-QuietStderr::QuietStderr(bool quiet) {
-    if (!quiet) {
-        return;
-    }
-    (void)std::fflush(stderr);
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null < 0) {
-        return;
-    }
-    saved_ = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (saved_ >= 0) {
-        (void)dup2(null, STDERR_FILENO);
-    }
-    (void)close(null);
-}
-
-QuietStderr::~QuietStderr() {
-    if (saved_ >= 0) {
-        (void)dup2(saved_, STDERR_FILENO);
-        (void)close(saved_);
     }
 }
 

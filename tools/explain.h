@@ -24,19 +24,6 @@ std::string package_problem(const std::string &path);
 // patch manager, or the package file's first problem.
 void explain_failure(const Invocation &inv, Outcome *outcome);
 
-// Sends stderr to /dev/null while it lives, so that the programs the
-// library runs (tar, gzip) do not write to the terminal; -v keeps them.
-class QuietStderr {
-public:
-    explicit QuietStderr(bool quiet);
-    QuietStderr(const QuietStderr &) = delete;
-    QuietStderr &operator=(const QuietStderr &) = delete;
-    ~QuietStderr();
-
-private:
-    int saved_ = -1;
-};
-
 }  // namespace lkpctl
 
 #endif

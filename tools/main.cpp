@@ -178,12 +178,9 @@ Outcome run(const ParsedLine &line, ToolLock *lock, int *signal_number) {
         return outcome;
     }
     DeferredSignals deferred;
-    Outcome outcome;
-    {
-        // The programs the library runs (tar, gzip) speak only with -v.
-        const QuietStderr quiet(!line.inv.verbose);
-        outcome = line.command->run(line.inv);
-    }
+    // The programs the library runs (tar, rm) never speak: the library sends
+    // their output to /dev/null. The subcommand's own progress lines stay.
+    Outcome outcome = line.command->run(line.inv);
     explain_failure(line.inv, &outcome);
     *signal_number = deferred.take();
     return outcome;
