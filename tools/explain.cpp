@@ -1,6 +1,8 @@
 // Explanations of failed operations.
 #include "explain.h"
 
+#include <unistd.h>
+
 #include "check.h"
 #include "frame/result_codes.h"
 #include "kernel/kernel_paths.h"
