@@ -197,19 +197,12 @@ Mismatch compare_records(FILE *control_file, FILE *state_file, const char *pkg_n
     return check_tails(control_file, state_file);
 }
 
-// The canonical path of a kernel file: NULL (logged) when it cannot be opened.
-HeapText kernel_file_path(const char *path) {
-    HeapText canonical(canonical_file_path(path));
-    if (!canonical) {
-        lkp_log(LKP_ERR, "Failed to open %s.", path);
-    }
-    return canonical;
-}
-
 // Opens a kernel file and reads its first block, which is when a kernel
-// file's text is made: NULL (logged) when it cannot be opened.
-FILE *open_kernel_file(const HeapText &canonical, const char *path) {
-    FILE *stream = open_canonical(canonical.get(), "r");
+// file's text is made: NULL (logged) when it cannot be opened. The path is
+// one of the library's fixed kernel paths, so it is opened without being
+// resolved first (the regular-file check is made on the descriptor).
+FILE *open_kernel_file(const char *path) {
+    FILE *stream = open_fixed_for_reading(path);
     if (stream == nullptr) {
         lkp_log(LKP_ERR, "Failed to open %s.", path);
         return nullptr;
@@ -222,25 +215,16 @@ FILE *open_kernel_file(const HeapText &canonical, const char *path) {
 }
 
 // One reading of both files: -262 (logged) when one cannot be opened,
-// otherwise 0 with *reason telling whether they agree. Both paths are
-// resolved first and both texts taken under the lock, as close together as
-// possible.
+// otherwise 0 with *reason telling whether they agree. Both texts are taken
+// under the lock, as close together as possible.
 int read_once(const char *pkg_name, char *state, PackagePatches *patches, Mismatch *reason) {
-    const HeapText control_path = kernel_file_path(CONTROL_FILE);
-    if (!control_path) {
-        return LKP_OPEN_FAILED;
-    }
-    const HeapText state_path = kernel_file_path(STATE_FILE);
-    if (!state_path) {
-        return LKP_OPEN_FAILED;
-    }
     KernelFilesLock lock(KernelFilesLock::Mode::Shared);
-    const Stream control_file(open_kernel_file(control_path, CONTROL_FILE));
+    const Stream control_file(open_kernel_file(CONTROL_FILE));
     if (!control_file) {
         return LKP_OPEN_FAILED;
     }
     // Declared second, so closed first on every path.
-    const Stream state_file(open_kernel_file(state_path, STATE_FILE));
+    const Stream state_file(open_kernel_file(STATE_FILE));
     if (!state_file) {
         return LKP_OPEN_FAILED;
     }

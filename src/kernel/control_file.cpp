@@ -19,7 +19,8 @@ int get_patch_list(const char *pkg_name, list_head *head, int32_t *count) {
     if (!line.allocated()) {
         return LKP_MALLOC_FAILED;
     }
-    Stream control(open_file("r", "%s", CONTROL_FILE));
+    // A fixed kernel path: opened without being resolved first.
+    Stream control(open_fixed_for_reading(CONTROL_FILE));
     if (!control) {
         return LKP_OPEN_FAILED;
     }
