@@ -55,23 +55,38 @@ class PackagePatches {
 public:
     struct Patch {
         char name[NAME_SIZE];
+        uint32_t hash;
         bool enabled;
     };
 
-    bool add(const char (&name)[NAME_SIZE]) {
+    // Adds the patch named by a control line's field (cut as a record would
+    // store it).
+    bool add(const char *field) {
         if (size_ == capacity_ && !grow()) {
             return false;
         }
         Patch &patch = items_.get()[size_++];
-        std::memcpy(patch.name, name, NAME_SIZE);
+        store_field(patch.name, NAME_SIZE, field);
+        patch.hash = name_hash(patch.name);
         patch.enabled = false;
         return true;
     }
-    void note_state(const char *name, const char *state) {
+    // A state line's patch field and state word: every patch of that name
+    // takes the word's verdict. The hash only spares most comparisons.
+    void note_state(const char *field, const char *word) {
+        char name[NAME_SIZE];
+        store_field(name, NAME_SIZE, field);
+        const uint32_t hash = name_hash(name);
+        bool enabled = false;
+        bool judged = false;
         for (size_t i = 0; i < size_; ++i) {
             Patch &patch = items_.get()[i];
-            if (std::strncmp(patch.name, name, NAME_SIZE) == 0) {
-                patch.enabled = std::strncmp(state, STATE_ENABLED, STATE_SIZE) == 0;
+            if (patch.hash == hash && std::strncmp(patch.name, name, NAME_SIZE) == 0) {
+                if (!judged) {
+                    enabled = field_is(word, STATE_SIZE, STATE_ENABLED);
+                    judged = true;
+                }
+                patch.enabled = enabled;
             }
         }
     }
@@ -85,6 +100,14 @@ public:
     }
 
 private:
+    static uint32_t name_hash(const char *name) {
+        uint32_t hash = 2166136261U;  // FNV-1a
+        for (; *name != '\0'; ++name) {
+            hash = (hash ^ static_cast<unsigned char>(*name)) * 16777619U;
+        }
+        return hash;
+    }
+
     bool grow() {
         const size_t capacity = capacity_ == 0 ? 8 : capacity_ * 2;
         void *items = std::realloc(items_.get(), capacity * sizeof(Patch));
@@ -118,21 +141,20 @@ Mismatch skip_state_head(FILE *state_file) {
 
 // Walks the whole control file: counts its records in *lines and remembers
 // the patch of the package's last record (empty when it has none), and,
-// when asked, every patch of the package.
+// when asked, every patch of the package. Fields are compared where they
+// lie; only the package's own are copied.
 Mismatch walk_control(FILE *control_file, const char *pkg_name, char *last_patch, int32_t *lines,
                       PackagePatches *patches) {
     LineBuffer line;
-    patch_record record{};
+    record_fields fields{};
     int32_t count = 0;
     while (line.read(control_file) != -1) {
-        if (parse_record(&record, line.data(), RECORD_CONTROL) != LKP_OK) {
+        if (split_record(&fields, line.data(), RECORD_CONTROL) != LKP_OK) {
             return Mismatch::Records;
         }
-        if (std::strncmp(record.pkg_name, pkg_name, NAME_SIZE) == 0) {
-            if (memcpy_s(last_patch, NAME_SIZE, record.patch_name, NAME_SIZE) != 0) {
-                return Mismatch::Records;
-            }
-            if (patches != nullptr && !patches->add(record.patch_name)) {
+        if (field_is(fields.middle, NAME_SIZE, pkg_name)) {
+            store_field(last_patch, NAME_SIZE, fields.last);
+            if (patches != nullptr && !patches->add(fields.last)) {
                 return Mismatch::Malloc;
             }
         }
@@ -147,17 +169,16 @@ Mismatch walk_control(FILE *control_file, const char *pkg_name, char *last_patch
 int walk_state(FILE *state_file, const char *last_patch, int32_t lines, char *state,
                PackagePatches *patches) {
     LineBuffer line;
-    patch_record record{};
+    record_fields fields{};
     for (int32_t examined = 0; line.read(state_file) != -1 && examined < lines; ++examined) {
-        if (parse_record(&record, line.data(), RECORD_STATE) != LKP_OK) {
+        if (split_record(&fields, line.data(), RECORD_STATE) != LKP_OK) {
             return LKP_INVALID_ARGUMENT;
         }
-        if (std::strncmp(record.patch_name, last_patch, NAME_SIZE) == 0 &&
-            memcpy_s(state, STATE_SIZE, record.state(), STATE_SIZE) != 0) {
-            return LKP_INVALID_ARGUMENT;
+        if (field_is(fields.middle, NAME_SIZE, last_patch)) {
+            store_field(state, STATE_SIZE, fields.last);
         }
         if (patches != nullptr) {
-            patches->note_state(record.patch_name, record.state());
+            patches->note_state(fields.middle, fields.last);
         }
     }
     return LKP_OK;

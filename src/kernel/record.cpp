@@ -30,6 +30,8 @@ char *take_last_field(char *line, char separator) {
     return field;
 }
 
+}  // namespace
+
 // The head's number, read the same way on every architecture and as
 // strtoll reads it (leading white space, an optional sign, decimal digits),
 // but a value outside the int32 range is held at the nearest bound rather
@@ -65,9 +67,7 @@ void store_field(char *slot, size_t capacity, const char *field) {
     (void)strncpy_s(slot, capacity, field, capacity - 1);
 }
 
-}  // namespace
-
-int parse_record(patch_record *record, char *line, int kind) {
+int split_record(record_fields *fields, char *line, int kind) {
     if (line == nullptr) {
         return LKP_INVALID_ARGUMENT;
     }
@@ -87,14 +87,28 @@ int parse_record(patch_record *record, char *line, int kind) {
     if (middle == nullptr) {
         return LKP_KERNEL_UNKNOWN;
     }
+    *fields = record_fields{line, middle, last};
+    return LKP_OK;
+}
 
-    record->num = record_number(line);
+bool field_is(const char *field, size_t capacity, const char *name) {
+    const size_t length = strnlen(field, capacity - 1);
+    return std::strncmp(field, name, length) == 0 && name[length] == '\0';
+}
+
+int parse_record(patch_record *record, char *line, int kind) {
+    record_fields fields{};
+    const int rc = split_record(&fields, line, kind);
+    if (rc != LKP_OK) {
+        return rc;
+    }
+    record->num = record_number(fields.head);
     if (kind == RECORD_CONTROL) {
-        store_field(record->patch_name, NAME_SIZE, last);
-        store_field(record->pkg_name, NAME_SIZE, middle);
+        store_field(record->patch_name, NAME_SIZE, fields.last);
+        store_field(record->pkg_name, NAME_SIZE, fields.middle);
     } else {
-        store_field(record->patch_name, NAME_SIZE, middle);
-        store_field(record->state(), STATE_SIZE, last);
+        store_field(record->patch_name, NAME_SIZE, fields.middle);
+        store_field(record->state(), STATE_SIZE, fields.last);
     }
     return LKP_OK;
 }
