@@ -14,7 +14,7 @@
 #include "frame/log.h"
 #include "frame/result_codes.h"
 #include "kernel/kernel_paths.h"
-#include "kernel/line_buffer.h"
+#include "kernel/line_reader.h"
 #include "kernel/record.h"
 #include "sys/file_access.h"
 #include "sys/kernel_files_lock.h"
@@ -61,27 +61,25 @@ public:
 
     // Adds the patch named by a control line's field (cut as a record would
     // store it).
-    bool add(const char *field) {
+    bool add(const field_span &field) {
         if (size_ == capacity_ && !grow()) {
             return false;
         }
         Patch &patch = items_.get()[size_++];
-        store_field(patch.name, NAME_SIZE, field);
-        patch.hash = name_hash(patch.name);
+        store_span(patch.name, NAME_SIZE, field);
+        patch.hash = span_hash(field);
         patch.enabled = false;
         return true;
     }
     // A state line's patch field and state word: every patch of that name
     // takes the word's verdict. The hash only spares most comparisons.
-    void note_state(const char *field, const char *word) {
-        char name[NAME_SIZE];
-        store_field(name, NAME_SIZE, field);
-        const uint32_t hash = name_hash(name);
+    void note_state(const field_span &field, const field_span &word) {
+        const uint32_t hash = span_hash(field);
         bool enabled = false;
         bool judged = false;
         for (size_t i = 0; i < size_; ++i) {
             Patch &patch = items_.get()[i];
-            if (patch.hash == hash && std::strncmp(patch.name, name, NAME_SIZE) == 0) {
+            if (patch.hash == hash && field_is(field, NAME_SIZE, patch.name)) {
                 if (!judged) {
                     enabled = field_is(word, STATE_SIZE, STATE_ENABLED);
                     judged = true;
@@ -100,10 +98,12 @@ public:
     }
 
 private:
-    static uint32_t name_hash(const char *name) {
-        uint32_t hash = 2166136261U;  // FNV-1a
-        for (; *name != '\0'; ++name) {
-            hash = (hash ^ static_cast<unsigned char>(*name)) * 16777619U;
+    // FNV-1a over the field as a record slot would hold it.
+    static uint32_t span_hash(const field_span &field) {
+        const size_t limit = field.length < NAME_SIZE - 1 ? field.length : NAME_SIZE - 1;
+        uint32_t hash = 2166136261U;
+        for (size_t i = 0; i < limit && field.text[i] != ' '; ++i) {
+            hash = (hash ^ static_cast<unsigned char>(field.text[i])) * 16777619U;
         }
         return hash;
     }
@@ -125,14 +125,10 @@ private:
     size_t capacity_ = 0;
 };
 
-// Reads past the state file's head lines into a buffer of its own.
-Mismatch skip_state_head(FILE *state_file) {
-    LineBuffer line(LINE_BUFFER_SIZE);
-    if (!line.allocated()) {
-        return Mismatch::Malloc;
-    }
+// Reads past the state file's head lines.
+Mismatch skip_state_head(LineReader &state_file) {
     for (int i = 0; i < STATE_HEAD_LINES; ++i) {
-        if (line.read(state_file) == -1) {
+        if (state_file.next() == nullptr) {
             return Mismatch::Head;
         }
     }
@@ -143,17 +139,17 @@ Mismatch skip_state_head(FILE *state_file) {
 // the patch of the package's last record (empty when it has none), and,
 // when asked, every patch of the package. Fields are compared where they
 // lie; only the package's own are copied.
-Mismatch walk_control(FILE *control_file, const char *pkg_name, char *last_patch, int32_t *lines,
-                      PackagePatches *patches) {
-    LineBuffer line;
-    record_fields fields{};
+Mismatch walk_control(LineReader &control_file, const char *pkg_name, char *last_patch,
+                      int32_t *lines, PackagePatches *patches) {
+    const field_name package(pkg_name, NAME_SIZE);
+    record_spans fields{};
     int32_t count = 0;
-    while (line.read(control_file) != -1) {
-        if (split_record(&fields, line.data(), RECORD_CONTROL) != LKP_OK) {
+    for (char *line = control_file.next(); line != nullptr; line = control_file.next()) {
+        if (locate_fields(&fields, line, control_file.length(), RECORD_CONTROL) != LKP_OK) {
             return Mismatch::Records;
         }
-        if (field_is(fields.middle, NAME_SIZE, pkg_name)) {
-            store_field(last_patch, NAME_SIZE, fields.last);
+        if (package.matches(fields.middle)) {
+            store_span(last_patch, NAME_SIZE, fields.last);
             if (patches != nullptr && !patches->add(fields.last)) {
                 return Mismatch::Malloc;
             }
@@ -166,16 +162,18 @@ Mismatch walk_control(FILE *control_file, const char *pkg_name, char *last_patch
 
 // Examines at most `lines` record lines of the state file; a further line is
 // the trailer and is read but not parsed. The last matching line sets state.
-int walk_state(FILE *state_file, const char *last_patch, int32_t lines, char *state,
+int walk_state(LineReader &state_file, const char *last_patch, int32_t lines, char *state,
                PackagePatches *patches) {
-    LineBuffer line;
-    record_fields fields{};
-    for (int32_t examined = 0; line.read(state_file) != -1 && examined < lines; ++examined) {
-        if (split_record(&fields, line.data(), RECORD_STATE) != LKP_OK) {
+    const field_name last(last_patch, NAME_SIZE);
+    record_spans fields{};
+    char *line = nullptr;
+    for (int32_t examined = 0; (line = state_file.next()) != nullptr && examined < lines;
+         ++examined) {
+        if (locate_fields(&fields, line, state_file.length(), RECORD_STATE) != LKP_OK) {
             return LKP_INVALID_ARGUMENT;
         }
-        if (field_is(fields.middle, NAME_SIZE, last_patch)) {
-            store_field(state, STATE_SIZE, fields.last);
+        if (last.matches(fields.middle)) {
+            store_span(state, STATE_SIZE, fields.last);
         }
         if (patches != nullptr) {
             patches->note_state(fields.middle, fields.last);
@@ -185,20 +183,20 @@ int walk_state(FILE *state_file, const char *last_patch, int32_t lines, char *st
 }
 
 // Nothing may follow the trailer line, nor the control file's last record.
-Mismatch check_tails(FILE *control_file, FILE *state_file) {
-    LineBuffer state_line(LINE_BUFFER_SIZE);
-    LineBuffer control_line(LINE_BUFFER_SIZE);
-    if (!state_line.allocated() || !control_line.allocated()) {
-        return Mismatch::Malloc;
-    }
-    if (state_line.read(state_file) != -1 || control_line.read(control_file) != -1) {
+Mismatch check_tails(LineReader &control_file, LineReader &state_file) {
+    if (state_file.next() != nullptr || control_file.next() != nullptr) {
         return Mismatch::Tail;
     }
     return Mismatch::None;
 }
 
-Mismatch compare_records(FILE *control_file, FILE *state_file, const char *pkg_name, char *state,
-                         PackagePatches *patches) {
+Mismatch compare_records(FILE *control_stream, FILE *state_stream, const char *pkg_name,
+                         char *state, PackagePatches *patches) {
+    LineReader control_file(control_stream);
+    LineReader state_file(state_stream);
+    if (!control_file.allocated() || !state_file.allocated()) {
+        return Mismatch::Malloc;
+    }
     const Mismatch head = skip_state_head(state_file);
     if (head != Mismatch::None) {
         return head;

@@ -67,7 +67,75 @@ void store_field(char *slot, size_t capacity, const char *field) {
     (void)strncpy_s(slot, capacity, field, capacity - 1);
 }
 
-int split_record(record_fields *fields, char *line, int kind) {
+int locate_fields(record_spans *spans, const char *line, size_t length, int kind) {
+    if (line == nullptr) {
+        return LKP_INVALID_ARGUMENT;
+    }
+    if (length == 0) {
+        return LKP_KERNEL_UNKNOWN;
+    }
+    // The last character (the newline) is dropped, as parse_record drops it.
+    const size_t kept = length - 1;
+    const int separator = kind == RECORD_CONTROL ? CONTROL_SEPARATOR : STATE_SEPARATOR;
+    const auto *last = static_cast<const char *>(memrchr(line, separator, kept));
+    if (last == nullptr) {
+        return LKP_KERNEL_UNKNOWN;
+    }
+    const size_t before_last = static_cast<size_t>(last - line);
+    const auto *middle = static_cast<const char *>(memrchr(line, separator, before_last));
+    if (middle == nullptr) {
+        return LKP_KERNEL_UNKNOWN;
+    }
+    spans->middle = field_span{middle + 1, before_last - static_cast<size_t>(middle + 1 - line)};
+    spans->last = field_span{last + 1, kept - before_last - 1};
+    return LKP_OK;
+}
+
+bool field_is(const field_span &field, size_t capacity, const char *name) {
+    const size_t limit = field.length < capacity - 1 ? field.length : capacity - 1;
+    size_t i = 0;
+    // A shorter name stops the loop at its NUL, which no field character is.
+    for (; i < limit && field.text[i] != ' '; ++i) {
+        if (field.text[i] != name[i]) {
+            return false;
+        }
+    }
+    return name[i] == '\0';
+}
+
+field_name::field_name(const char *name, size_t capacity) noexcept
+    : name_(name),
+      length_(std::strlen(name)),
+      capacity_(capacity),
+      possible_(length_ < capacity && std::strchr(name, ' ') == nullptr) {}
+
+bool field_name::matches(const field_span &field) const noexcept {
+    // The slot holds the field up to its first blank and at most
+    // capacity - 1 characters: it equals the name when the field starts with
+    // the name and the slot ends right there.
+    if (!possible_ || field.length < length_) {
+        return false;
+    }
+    // Byte by byte: names are short and most differ early, where a call to
+    // memcmp would cost more than the comparison.
+    for (size_t i = 0; i < length_; ++i) {
+        if (field.text[i] != name_[i]) {
+            return false;
+        }
+    }
+    return field.length == length_ || field.text[length_] == ' ' || length_ == capacity_ - 1;
+}
+
+void store_span(char *slot, size_t capacity, const field_span &field) {
+    const size_t limit = field.length < capacity - 1 ? field.length : capacity - 1;
+    size_t i = 0;
+    for (; i < limit && field.text[i] != ' '; ++i) {
+        slot[i] = field.text[i];
+    }
+    slot[i] = '\0';
+}
+
+int parse_record(patch_record *record, char *line, int kind) {
     if (line == nullptr) {
         return LKP_INVALID_ARGUMENT;
     }
@@ -87,28 +155,14 @@ int split_record(record_fields *fields, char *line, int kind) {
     if (middle == nullptr) {
         return LKP_KERNEL_UNKNOWN;
     }
-    *fields = record_fields{line, middle, last};
-    return LKP_OK;
-}
 
-bool field_is(const char *field, size_t capacity, const char *name) {
-    const size_t length = strnlen(field, capacity - 1);
-    return std::strncmp(field, name, length) == 0 && name[length] == '\0';
-}
-
-int parse_record(patch_record *record, char *line, int kind) {
-    record_fields fields{};
-    const int rc = split_record(&fields, line, kind);
-    if (rc != LKP_OK) {
-        return rc;
-    }
-    record->num = record_number(fields.head);
+    record->num = record_number(line);
     if (kind == RECORD_CONTROL) {
-        store_field(record->patch_name, NAME_SIZE, fields.last);
-        store_field(record->pkg_name, NAME_SIZE, fields.middle);
+        store_field(record->patch_name, NAME_SIZE, last);
+        store_field(record->pkg_name, NAME_SIZE, middle);
     } else {
-        store_field(record->patch_name, NAME_SIZE, fields.middle);
-        store_field(record->state(), STATE_SIZE, fields.last);
+        store_field(record->patch_name, NAME_SIZE, middle);
+        store_field(record->state(), STATE_SIZE, last);
     }
     return LKP_OK;
 }

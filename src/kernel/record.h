@@ -31,23 +31,44 @@ struct patch_record {
 // line without two separators (record untouched).
 int parse_record(patch_record *record, char *line, int kind);
 
-// The fields of a record line cut in place exactly as parse_record cuts
-// them, but not copied: for the readers that only compare most fields.
-// Control line: middle is the package, last the patch. State line: middle
-// is the patch, last the state word.
-struct record_fields {
-    char *head;  // where the number is read from
-    char *middle;
-    char *last;
+// The two last fields of a record line, located but neither cut nor
+// copied: for the readers that only compare most of them. A field runs to
+// the separator after it (or the line's end) and, as parse_record stores
+// it, ends at its first blank and holds at most a slot's capacity - 1
+// characters. Control line: middle is the package, last the patch. State
+// line: middle is the patch, last the state word.
+struct field_span {
+    const char *text;
+    size_t length;  // up to the separator or the end; the blank not yet applied
+};
+struct record_spans {
+    field_span middle;
+    field_span last;
 };
 
-// The same results as parse_record; fields untouched on failure.
-int split_record(record_fields *fields, char *line, int kind);
+// The same results as parse_record on the same line, whose strlen() is
+// `length`; spans untouched on failure. The line is not changed.
+int locate_fields(record_spans *spans, const char *line, size_t length, int kind);
 
-// Whether field, cut as parse_record would store it in a slot of `capacity`
-// bytes, equals name over the slot's bytes (as strncmp(slot, name,
-// capacity) == 0 would say).
-bool field_is(const char *field, size_t capacity, const char *name);
+// Whether the field, as parse_record would store it in a slot of `capacity`
+// bytes, equals name over the slot's bytes (strncmp(slot, name, capacity)).
+bool field_is(const field_span &field, size_t capacity, const char *name);
+
+// field_is for one name against many fields, with the name measured once.
+class field_name {
+public:
+    field_name(const char *name, size_t capacity) noexcept;
+    bool matches(const field_span &field) const noexcept;
+
+private:
+    const char *name_;
+    size_t length_;
+    size_t capacity_;
+    bool possible_;  // no slot can equal a name with a blank or too long
+};
+
+// Stores the field as parse_record would in a slot of `capacity` bytes.
+void store_span(char *slot, size_t capacity, const field_span &field);
 
 // Copies field as parse_record would store it in a slot of `capacity` bytes.
 void store_field(char *slot, size_t capacity, const char *field);
