@@ -15,6 +15,7 @@
 #include "frame/result_codes.h"
 #include "kernel/kernel_paths.h"
 #include "kernel/line_reader.h"
+#include "kernel/patch_list.h"
 #include "kernel/record.h"
 #include "sys/file_access.h"
 #include "sys/kernel_files_lock.h"
@@ -87,6 +88,17 @@ public:
                 patch.enabled = enabled;
             }
         }
+    }
+    // Appends a node for every patch, in order: false when one cannot be made.
+    bool append_to(list_head *list) const {
+        for (size_t i = 0; i < size_; ++i) {
+            patch_node *node = create_patch_node(items_.get()[i].name);
+            if (node == nullptr) {
+                return false;
+            }
+            list_add_tail(&node->list, list);
+        }
+        return true;
     }
     EnabledCount count() const {
         EnabledCount result;
@@ -254,17 +266,22 @@ int read_once(const char *pkg_name, char *state, PackagePatches *patches, Mismat
 
 }  // namespace
 
-int check_record_available(const char *pkg_name, char *state, EnabledCount *enabled) {
+int check_record_available(const char *pkg_name, char *state, EnabledCount *enabled,
+                           list_head *patch_list, bool *listed) {
     Mismatch reason = Mismatch::None;
+    const bool collect = enabled != nullptr || patch_list != nullptr;
     for (int reading = 0; reading < READINGS; ++reading) {
         PackagePatches patches;
-        const int rc = read_once(pkg_name, state, enabled != nullptr ? &patches : nullptr, &reason);
+        const int rc = read_once(pkg_name, state, collect ? &patches : nullptr, &reason);
         if (rc != LKP_OK) {
             return rc;
         }
         if (reason == Mismatch::None) {
             if (enabled != nullptr) {
                 *enabled = patches.count();
+            }
+            if (patch_list != nullptr) {
+                *listed = patches.append_to(patch_list);
             }
             return LKP_OK;
         }

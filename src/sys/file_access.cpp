@@ -99,12 +99,11 @@ void log_open_failure(const char *path) {
                                                   : "open_file: The file is not existent.");
 }
 
-}  // namespace
-
-FILE *open_fixed_for_reading(const char *fixed_path) {
-    // Non-blocking, so that a FIFO in the file's place is refused below
-    // instead of waiting for a writer; a regular file ignores the flag.
-    Fd file(open(fixed_path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+// Non-blocking, so that a FIFO in the file's place is refused below instead
+// of waiting for its other end; a regular file ignores the flag. Without
+// O_CREAT: like open_file, never creates the file.
+FILE *open_fixed(const char *fixed_path, int flags, const char *mode) {
+    Fd file(open(fixed_path, flags | O_CLOEXEC | O_NONBLOCK));
     if (!file.valid()) {
         log_open_failure(fixed_path);
         return nullptr;
@@ -114,13 +113,23 @@ FILE *open_fixed_for_reading(const char *fixed_path) {
         lkp_log(LKP_ERR, "open_file: The file is not existent.");
         return nullptr;
     }
-    FILE *stream = fdopen(file.get(), "r");
+    FILE *stream = fdopen(file.get(), mode);
     if (stream == nullptr) {
         lkp_log(LKP_ERR, "open_file: Failed to open the file.");
         return nullptr;
     }
     (void)file.release();
     return stream;
+}
+
+}  // namespace
+
+FILE *open_fixed_for_reading(const char *fixed_path) {
+    return open_fixed(fixed_path, O_RDONLY, "r");
+}
+
+FILE *open_fixed_for_writing(const char *fixed_path) {
+    return open_fixed(fixed_path, O_WRONLY | O_TRUNC, "w");
 }
 
 int write_file(FILE *stream, const char *format, ...) {

@@ -31,6 +31,8 @@ FILE *open_canonical(const char *canonical, const char *mode);
 // changed by a caller, and the regular-file check is made on the opened
 // descriptor itself. NULL (after logging the reason) on failure.
 FILE *open_fixed_for_reading(const char *fixed_path);
+// The same for writing (truncating, as fopen "w" does, but never creating).
+FILE *open_fixed_for_writing(const char *fixed_path);
 
 // Appends one formatted text (1 to 1023 characters, no terminator) to stream.
 // 0, -259, -260 or -269. Does not flush.
