@@ -42,8 +42,12 @@ double seconds_of(clockid_t clock) {
     clock_gettime(clock, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
-double thread_cpu() { return seconds_of(CLOCK_THREAD_CPUTIME_ID); }
-double wall() { return seconds_of(CLOCK_MONOTONIC); }
+double thread_cpu() {
+    return seconds_of(CLOCK_THREAD_CPUTIME_ID);
+}
+double wall() {
+    return seconds_of(CLOCK_MONOTONIC);
+}
 
 using Call = std::function<bool()>;
 
@@ -107,7 +111,9 @@ void run_pair(benchmark::State &state, const Call &op, const Call &floor, int ba
 }
 
 // About two milliseconds of floor per batch.
-int batch_for(int records) { return records >= 2000 ? 1 : 2000 / records; }
+int batch_for(int records) {
+    return records >= 2000 ? 1 : 2000 / records;
+}
 
 // --- Floors ----------------------------------------------------------------
 
@@ -209,25 +215,21 @@ BENCHMARK(BM_State)->Apply(plain_records);
 // Activating a package whose patches are all enabled: the check finds
 // nothing to do. Against one pass over both files.
 void BM_ActivateNoop(benchmark::State &state) {
-    on_plain_files(state, lkpbench::Switching::AllEnabled,
-                   [&](const lkpbench::PlainScene &scene, int batch) {
-                       const Call op = [&] {
-                           return navo_lkp_activate(scene.last_package.c_str()) == 0;
-                       };
-                       run_pair(state, op, read_both_files, batch);
-                   });
+    on_plain_files(
+        state, lkpbench::Switching::AllEnabled, [&](const lkpbench::PlainScene &scene, int batch) {
+            const Call op = [&] { return navo_lkp_activate(scene.last_package.c_str()) == 0; };
+            run_pair(state, op, read_both_files, batch);
+        });
 }
 BENCHMARK(BM_ActivateNoop)->Apply(plain_records);
 
 // Deactivating a package whose patches are all disabled.
 void BM_DeactivateNoop(benchmark::State &state) {
-    on_plain_files(state, lkpbench::Switching::AllDisabled,
-                   [&](const lkpbench::PlainScene &scene, int batch) {
-                       const Call op = [&] {
-                           return navo_lkp_deactivate(scene.last_package.c_str()) == 0;
-                       };
-                       run_pair(state, op, read_both_files, batch);
-                   });
+    on_plain_files(
+        state, lkpbench::Switching::AllDisabled, [&](const lkpbench::PlainScene &scene, int batch) {
+            const Call op = [&] { return navo_lkp_deactivate(scene.last_package.c_str()) == 0; };
+            run_pair(state, op, read_both_files, batch);
+        });
 }
 BENCHMARK(BM_DeactivateNoop)->Apply(plain_records);
 
@@ -260,7 +262,9 @@ void unit_counts(benchmark::internal::Benchmark *bench) {
 
 constexpr const char *REMOVED_PACKAGE = "bench_rm.tar.gz";
 
-std::string removed_patch(int index) { return "bench_rm_fix_" + std::to_string(index); }
+std::string removed_patch(int index) {
+    return "bench_rm_fix_" + std::to_string(index);
+}
 
 // A loaded package of `units` patches, arranged directly on the kernel side.
 void arrange_removable(int units) {

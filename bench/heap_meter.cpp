@@ -42,9 +42,13 @@ void count_out(void *pointer) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 
 namespace lkpbench {
-bool heap_meter_available() { return false; }
+bool heap_meter_available() {
+    return false;
+}
 void heap_meter_start() {}
-std::size_t heap_meter_stop() { return 0; }
+std::size_t heap_meter_stop() {
+    return 0;
+}
 }  // namespace lkpbench
 
 #else
@@ -82,7 +86,9 @@ void *memalign(size_t alignment, size_t size) {
     return pointer;
 }
 
-void *aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
+void *aligned_alloc(size_t alignment, size_t size) {
+    return memalign(alignment, size);
+}
 
 int posix_memalign(void **result, size_t alignment, size_t size) {
     void *pointer = memalign(alignment, size);
@@ -97,7 +103,9 @@ int posix_memalign(void **result, size_t alignment, size_t size) {
 
 namespace lkpbench {
 
-bool heap_meter_available() { return true; }
+bool heap_meter_available() {
+    return true;
+}
 
 void heap_meter_start() {
     held = 0;

@@ -20,10 +20,18 @@ constexpr const char *CONTROL_FILE = "/proc/navo_lkp_list";
 constexpr const char *STATE_FILE = "/proc/livepatch/state";
 constexpr const char *LIVEPATCH_DIR = "/sys/kernel/livepatch";
 
-std::string plain_root() { return lkpsim::scratch_root() + "/plain_kernel"; }
-std::string plain_control() { return plain_root() + "/control"; }
-std::string plain_state() { return plain_root() + "/state"; }
-std::string plain_livepatch() { return plain_root() + "/livepatch"; }
+std::string plain_root() {
+    return lkpsim::scratch_root() + "/plain_kernel";
+}
+std::string plain_control() {
+    return plain_root() + "/control";
+}
+std::string plain_state() {
+    return plain_root() + "/state";
+}
+std::string plain_livepatch() {
+    return plain_root() + "/livepatch";
+}
 
 std::string numbered(const char *format, int number) {
     char text[64];
@@ -31,8 +39,12 @@ std::string numbered(const char *format, int number) {
     return text;
 }
 
-std::string package_name(int index) { return numbered("pkg%05d.tar.gz", index / PATCHES_PER_PACKAGE + 1); }
-std::string patch_name(int index) { return numbered("patch_%06d", index + 1); }
+std::string package_name(int index) {
+    return numbered("pkg%05d.tar.gz", index / PATCHES_PER_PACKAGE + 1);
+}
+std::string patch_name(int index) {
+    return numbered("patch_%06d", index + 1);
+}
 
 bool enabled(int index, Switching switching) {
     switch (switching) {

@@ -8,7 +8,7 @@ namespace tesvar {
 
 namespace {
 
-constexpr size_t BLOCK_SIZE = 16384;
+constexpr size_t BLOCK_SIZE = 4096;
 constexpr size_t NOTHING_SAVED = static_cast<size_t>(-1);
 
 }  // namespace
@@ -20,7 +20,9 @@ LineReader::LineReader(FILE *stream) noexcept
       nul_at_(NOTHING_SAVED),
       saved_at_(NOTHING_SAVED) {}
 
-LineReader::~LineReader() { std::free(data_); }
+LineReader::~LineReader() {
+    std::free(data_);
+}
 
 char *LineReader::next() noexcept {
     if (data_ == nullptr) {

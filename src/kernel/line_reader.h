@@ -35,7 +35,7 @@ private:
 
     FILE *stream_;
     char *data_;
-    size_t capacity_;  // bytes of text the block holds (one more is allocated)
+    size_t capacity_;   // bytes of text the block holds (one more is allocated)
     size_t begin_ = 0;  // the next line's first byte
     size_t end_ = 0;    // one past the last byte read
     bool ended_ = false;

@@ -96,7 +96,7 @@ namespace {
 // be opened: asked only on that failure path.
 void log_open_failure(const char *path) {
     lkp_log(LKP_ERR, is_file_existent(path) == 1 ? "open_file: Failed to open the file."
-                                                  : "open_file: The file is not existent.");
+                                                 : "open_file: The file is not existent.");
 }
 
 // Non-blocking, so that a FIFO in the file's place is refused below instead

@@ -34,12 +34,29 @@ std::string slot_of(const field_span &field, size_t capacity) {
 
 const std::string n64(64, 'b');
 
-const std::vector<std::string> awkward_lines = {
-    "3,pkgA,p1\n", "0\tp1\tenabled\n", "3,pkgA,p1", "1,pkg A,p1 x\n", "1, pkgA,p1\n",
-    "1\tp1\t enabled\n", "x,1,pkgA,p1\n", ",,\n", "1,p1\n", "3,pkgA,", "", "\n", ",\n",
-    "1," + n64 + "," + n64 + "\n", "1\t" + n64 + "\tdisabledXY\n", "1\tp\tenabled \n",
-    "1\tp\tenabledX\n", "1\tp\tenable\n", "1,pkg\tA,p,1\n", "1\tp,1\ten,x\n", "1,,,\n",
-    "1,a b c,d e f\n", "1,  ,  \n"};
+const std::vector<std::string> awkward_lines = {"3,pkgA,p1\n",
+                                                "0\tp1\tenabled\n",
+                                                "3,pkgA,p1",
+                                                "1,pkg A,p1 x\n",
+                                                "1, pkgA,p1\n",
+                                                "1\tp1\t enabled\n",
+                                                "x,1,pkgA,p1\n",
+                                                ",,\n",
+                                                "1,p1\n",
+                                                "3,pkgA,",
+                                                "",
+                                                "\n",
+                                                ",\n",
+                                                "1," + n64 + "," + n64 + "\n",
+                                                "1\t" + n64 + "\tdisabledXY\n",
+                                                "1\tp\tenabled \n",
+                                                "1\tp\tenabledX\n",
+                                                "1\tp\tenable\n",
+                                                "1,pkg\tA,p,1\n",
+                                                "1\tp,1\ten,x\n",
+                                                "1,,,\n",
+                                                "1,a b c,d e f\n",
+                                                "1,  ,  \n"};
 
 // Every field located in place, cut and stored, equals parse_record's slot;
 // every failure is parse_record's failure.
@@ -52,9 +69,9 @@ TEST(LocateFields, AgreesWithParseRecordOnAwkwardLines) {
             patch_record record{};
             const int expected = tesvar::parse_record(&record, parsed.data(), kind);
             record_spans spans{};
-            ASSERT_EQ(tesvar::locate_fields(&spans, located.data(), std::strlen(located.data()),
-                                            kind),
-                      expected);
+            ASSERT_EQ(
+                tesvar::locate_fields(&spans, located.data(), std::strlen(located.data()), kind),
+                expected);
             if (expected != 0) {
                 continue;
             }
@@ -63,7 +80,8 @@ TEST(LocateFields, AgreesWithParseRecordOnAwkwardLines) {
                 EXPECT_EQ(slot_of(spans.last, NAME_SIZE), record.patch_name);
             } else {
                 EXPECT_EQ(slot_of(spans.middle, NAME_SIZE), record.patch_name);
-                EXPECT_EQ(slot_of(spans.last, STATE_SIZE), std::string(record.state(), strnlen(record.state(), STATE_SIZE)));
+                EXPECT_EQ(slot_of(spans.last, STATE_SIZE),
+                          std::string(record.state(), strnlen(record.state(), STATE_SIZE)));
             }
         }
     }
@@ -72,9 +90,9 @@ TEST(LocateFields, AgreesWithParseRecordOnAwkwardLines) {
 // field_is and field_name say what strncmp on the stored slot says, for
 // names that are equal, shorter, longer, blank-holding or too long.
 TEST(LocateFields, ComparisonsAgreeWithTheStoredSlot) {
-    const std::vector<std::string> names = {"",        "p",           "p1",      "pkgA",  "pkg",
-                                            "pkg A",   "enabled",     "enable",  "enabledX",
-                                            n64,       n64.substr(1), n64 + "c", "a b c", "a"};
+    const std::vector<std::string> names = {
+        "",       "p",        "p1", "pkgA",        "pkg",     "pkg A", "enabled",
+        "enable", "enabledX", n64,  n64.substr(1), n64 + "c", "a b c", "a"};
     for (const std::string &text : awkward_lines) {
         std::vector<char> line = as_line(text);
         record_spans spans{};
@@ -86,7 +104,8 @@ TEST(LocateFields, ComparisonsAgreeWithTheStoredSlot) {
             for (size_t capacity : {size_t{NAME_SIZE}, size_t{STATE_SIZE}}) {
                 const std::string slot = slot_of(field, capacity);
                 for (const std::string &name : names) {
-                    SCOPED_TRACE("line \"" + text + "\" slot \"" + slot + "\" name \"" + name + "\"");
+                    SCOPED_TRACE("line \"" + text + "\" slot \"" + slot + "\" name \"" + name +
+                                 "\"");
                     const bool expected = std::strncmp(slot.c_str(), name.c_str(), capacity) == 0;
                     EXPECT_EQ(tesvar::field_is(field, capacity, name.c_str()), expected);
                     EXPECT_EQ(tesvar::field_name(name.c_str(), capacity).matches(field), expected);
@@ -142,11 +161,22 @@ TEST(LineReader, ReturnsTheLinesOfGetdelim) {
     for (int i = 0; i < 5000; ++i) {
         many += std::to_string(i) + ",pkg,patch_" + std::to_string(i) + "\n";
     }
-    const std::vector<std::string> texts = {
-        "", "\n", "\n\n", "a", "a\nb", "a\nb\n", "one\ntwo\nthree\n", long_line,
-        long_line + "\n" + long_line, "x\n" + long_line + "\nend\n", many, many + "tail",
-        std::string(16383, 'y') + "\n", std::string(16384, 'y') + "\nz\n",
-        std::string(16385, 'y') + "\n"};
+    const std::vector<std::string> texts = {"",
+                                            "\n",
+                                            "\n\n",
+                                            "a",
+                                            "a\nb",
+                                            "a\nb\n",
+                                            "one\ntwo\nthree\n",
+                                            long_line,
+                                            long_line + "\n" + long_line,
+                                            "x\n" + long_line + "\nend\n",
+                                            many,
+                                            many + "tail",
+                                            std::string(4095, 'y') + "\n",
+                                            std::string(4096, 'y') + "\nz\n",
+                                            std::string(16384, 'y') + "\nz\n",
+                                            std::string(16385, 'y') + "\n"};
     for (const std::string &text : texts) {
         SCOPED_TRACE("text of " + std::to_string(text.size()) + " bytes");
         EXPECT_EQ(reader_lines(text), getdelim_lines(text));
