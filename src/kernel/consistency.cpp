@@ -56,7 +56,7 @@ class PackagePatches {
 public:
     struct Patch {
         char name[NAME_SIZE];
-        uint32_t hash;
+        uint64_t hash;
         bool enabled;
     };
 
@@ -73,9 +73,9 @@ public:
         return true;
     }
     // A state line's patch field and state word: every patch of that name
-    // takes the word's verdict. The hash only spares most comparisons.
+    // takes the word's verdict. The key only spares most comparisons.
     void note_state(const field_span &field, const field_span &word) {
-        const uint32_t hash = span_hash(field);
+        const uint64_t hash = span_hash(field);
         bool enabled = false;
         bool judged = false;
         for (size_t i = 0; i < size_; ++i) {
@@ -110,14 +110,23 @@ public:
     }
 
 private:
-    // FNV-1a over the field as a record slot would hold it.
-    static uint32_t span_hash(const field_span &field) {
-        const size_t limit = field.length < NAME_SIZE - 1 ? field.length : NAME_SIZE - 1;
-        uint32_t hash = 2166136261U;
-        for (size_t i = 0; i < limit && field.text[i] != ' '; ++i) {
-            hash = (hash ^ static_cast<unsigned char>(field.text[i])) * 16777619U;
+    // A cheap key of the slot the field would fill: its length and its last
+    // (up to) eight characters, where names of one package mostly differ.
+    static uint64_t span_hash(const field_span &field) {
+        size_t length = field.length < NAME_SIZE - 1 ? field.length : NAME_SIZE - 1;
+        const void *blank = std::memchr(field.text, ' ', length);
+        if (blank != nullptr) {
+            length = static_cast<size_t>(static_cast<const char *>(blank) - field.text);
         }
-        return hash;
+        uint64_t tail = 0;
+        if (length >= sizeof tail) {
+            std::memcpy(&tail, field.text + length - sizeof tail, sizeof tail);
+        } else {
+            for (size_t i = 0; i < length; ++i) {
+                tail = tail << 8U | static_cast<unsigned char>(field.text[i]);
+            }
+        }
+        return tail * 0x9E3779B97F4A7C15ULL ^ length;
     }
 
     bool grow() {
