@@ -15,6 +15,20 @@ void *__libc_memalign(size_t alignment, size_t size);
 void __libc_free(void *pointer);
 }
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+
+namespace lkpbench {
+bool heap_meter_available() {
+    return false;
+}
+void heap_meter_start() {}
+std::size_t heap_meter_stop() {
+    return 0;
+}
+}  // namespace lkpbench
+
+#else
+
 namespace {
 
 // Only the measuring thread counts; it is the only one that touches these.
@@ -38,20 +52,6 @@ void count_out(void *pointer) {
 }
 
 }  // namespace
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-
-namespace lkpbench {
-bool heap_meter_available() {
-    return false;
-}
-void heap_meter_start() {}
-std::size_t heap_meter_stop() {
-    return 0;
-}
-}  // namespace lkpbench
-
-#else
 
 extern "C" {
 

@@ -76,7 +76,8 @@ int locate_fields(record_spans *spans, const char *line, size_t length, int kind
     }
     // The last character (the newline) is dropped, as parse_record drops it.
     const size_t kept = length - 1;
-    const int separator = kind == RECORD_CONTROL ? CONTROL_SEPARATOR : STATE_SEPARATOR;
+    const int separator =
+        static_cast<unsigned char>(kind == RECORD_CONTROL ? CONTROL_SEPARATOR : STATE_SEPARATOR);
     const auto *last = static_cast<const char *>(memrchr(line, separator, kept));
     if (last == nullptr) {
         return LKP_KERNEL_UNKNOWN;
