@@ -14,7 +14,8 @@
 #include "frame/log.h"
 #include "frame/result_codes.h"
 #include "kernel/kernel_paths.h"
-#include "kernel/line_buffer.h"
+#include "kernel/line_reader.h"
+#include "kernel/patch_list.h"
 #include "kernel/record.h"
 #include "sys/file_access.h"
 #include "sys/kernel_files_lock.h"
@@ -55,25 +56,49 @@ class PackagePatches {
 public:
     struct Patch {
         char name[NAME_SIZE];
+        uint64_t hash;
         bool enabled;
     };
 
-    bool add(const char (&name)[NAME_SIZE]) {
+    // Adds the patch named by a control line's field (cut as a record would
+    // store it).
+    bool add(const field_span &field) {
         if (size_ == capacity_ && !grow()) {
             return false;
         }
         Patch &patch = items_.get()[size_++];
-        std::memcpy(patch.name, name, NAME_SIZE);
+        store_span(patch.name, NAME_SIZE, field);
+        patch.hash = span_hash(field);
         patch.enabled = false;
         return true;
     }
-    void note_state(const char *name, const char *state) {
+    // A state line's patch field and state word: every patch of that name
+    // takes the word's verdict. The key only spares most comparisons.
+    void note_state(const field_span &field, const field_span &word) {
+        const uint64_t hash = span_hash(field);
+        bool enabled = false;
+        bool judged = false;
         for (size_t i = 0; i < size_; ++i) {
             Patch &patch = items_.get()[i];
-            if (std::strncmp(patch.name, name, NAME_SIZE) == 0) {
-                patch.enabled = std::strncmp(state, STATE_ENABLED, STATE_SIZE) == 0;
+            if (patch.hash == hash && field_is(field, NAME_SIZE, patch.name)) {
+                if (!judged) {
+                    enabled = field_is(word, STATE_SIZE, STATE_ENABLED);
+                    judged = true;
+                }
+                patch.enabled = enabled;
             }
         }
+    }
+    // Appends a node for every patch, in order: false when one cannot be made.
+    bool append_to(list_head *list) const {
+        for (size_t i = 0; i < size_; ++i) {
+            patch_node *node = create_patch_node(items_.get()[i].name);
+            if (node == nullptr) {
+                return false;
+            }
+            list_add_tail(&node->list, list);
+        }
+        return true;
     }
     EnabledCount count() const {
         EnabledCount result;
@@ -85,6 +110,25 @@ public:
     }
 
 private:
+    // A cheap key of the slot the field would fill: its length and its last
+    // (up to) eight characters, where names of one package mostly differ.
+    static uint64_t span_hash(const field_span &field) {
+        size_t length = field.length < NAME_SIZE - 1 ? field.length : NAME_SIZE - 1;
+        const void *blank = std::memchr(field.text, ' ', length);
+        if (blank != nullptr) {
+            length = static_cast<size_t>(static_cast<const char *>(blank) - field.text);
+        }
+        uint64_t tail = 0;
+        if (length >= sizeof tail) {
+            std::memcpy(&tail, field.text + length - sizeof tail, sizeof tail);
+        } else {
+            for (size_t i = 0; i < length; ++i) {
+                tail = tail << 8U | static_cast<unsigned char>(field.text[i]);
+            }
+        }
+        return tail * 0x9E3779B97F4A7C15ULL ^ length;
+    }
+
     bool grow() {
         const size_t capacity = capacity_ == 0 ? 8 : capacity_ * 2;
         void *items = std::realloc(items_.get(), capacity * sizeof(Patch));
@@ -102,14 +146,10 @@ private:
     size_t capacity_ = 0;
 };
 
-// Reads past the state file's head lines into a buffer of its own.
-Mismatch skip_state_head(FILE *state_file) {
-    LineBuffer line(LINE_BUFFER_SIZE);
-    if (!line.allocated()) {
-        return Mismatch::Malloc;
-    }
+// Reads past the state file's head lines.
+Mismatch skip_state_head(LineReader &state_file) {
     for (int i = 0; i < STATE_HEAD_LINES; ++i) {
-        if (line.read(state_file) == -1) {
+        if (state_file.next() == nullptr) {
             return Mismatch::Head;
         }
     }
@@ -118,21 +158,20 @@ Mismatch skip_state_head(FILE *state_file) {
 
 // Walks the whole control file: counts its records in *lines and remembers
 // the patch of the package's last record (empty when it has none), and,
-// when asked, every patch of the package.
-Mismatch walk_control(FILE *control_file, const char *pkg_name, char *last_patch, int32_t *lines,
-                      PackagePatches *patches) {
-    LineBuffer line;
-    patch_record record{};
+// when asked, every patch of the package. Fields are compared where they
+// lie; only the package's own are copied.
+Mismatch walk_control(LineReader &control_file, const char *pkg_name, char *last_patch,
+                      int32_t *lines, PackagePatches *patches) {
+    const field_name package(pkg_name, NAME_SIZE);
+    record_spans fields{};
     int32_t count = 0;
-    while (line.read(control_file) != -1) {
-        if (parse_record(&record, line.data(), RECORD_CONTROL) != LKP_OK) {
+    for (char *line = control_file.next(); line != nullptr; line = control_file.next()) {
+        if (locate_fields(&fields, line, control_file.length(), RECORD_CONTROL) != LKP_OK) {
             return Mismatch::Records;
         }
-        if (std::strncmp(record.pkg_name, pkg_name, NAME_SIZE) == 0) {
-            if (memcpy_s(last_patch, NAME_SIZE, record.patch_name, NAME_SIZE) != 0) {
-                return Mismatch::Records;
-            }
-            if (patches != nullptr && !patches->add(record.patch_name)) {
+        if (package.matches(fields.middle)) {
+            store_span(last_patch, NAME_SIZE, fields.last);
+            if (patches != nullptr && !patches->add(fields.last)) {
                 return Mismatch::Malloc;
             }
         }
@@ -144,40 +183,41 @@ Mismatch walk_control(FILE *control_file, const char *pkg_name, char *last_patch
 
 // Examines at most `lines` record lines of the state file; a further line is
 // the trailer and is read but not parsed. The last matching line sets state.
-int walk_state(FILE *state_file, const char *last_patch, int32_t lines, char *state,
+int walk_state(LineReader &state_file, const char *last_patch, int32_t lines, char *state,
                PackagePatches *patches) {
-    LineBuffer line;
-    patch_record record{};
-    for (int32_t examined = 0; line.read(state_file) != -1 && examined < lines; ++examined) {
-        if (parse_record(&record, line.data(), RECORD_STATE) != LKP_OK) {
+    const field_name last(last_patch, NAME_SIZE);
+    record_spans fields{};
+    char *line = nullptr;
+    for (int32_t examined = 0; (line = state_file.next()) != nullptr && examined < lines;
+         ++examined) {
+        if (locate_fields(&fields, line, state_file.length(), RECORD_STATE) != LKP_OK) {
             return LKP_INVALID_ARGUMENT;
         }
-        if (std::strncmp(record.patch_name, last_patch, NAME_SIZE) == 0 &&
-            memcpy_s(state, STATE_SIZE, record.state(), STATE_SIZE) != 0) {
-            return LKP_INVALID_ARGUMENT;
+        if (last.matches(fields.middle)) {
+            store_span(state, STATE_SIZE, fields.last);
         }
         if (patches != nullptr) {
-            patches->note_state(record.patch_name, record.state());
+            patches->note_state(fields.middle, fields.last);
         }
     }
     return LKP_OK;
 }
 
 // Nothing may follow the trailer line, nor the control file's last record.
-Mismatch check_tails(FILE *control_file, FILE *state_file) {
-    LineBuffer state_line(LINE_BUFFER_SIZE);
-    LineBuffer control_line(LINE_BUFFER_SIZE);
-    if (!state_line.allocated() || !control_line.allocated()) {
-        return Mismatch::Malloc;
-    }
-    if (state_line.read(state_file) != -1 || control_line.read(control_file) != -1) {
+Mismatch check_tails(LineReader &control_file, LineReader &state_file) {
+    if (state_file.next() != nullptr || control_file.next() != nullptr) {
         return Mismatch::Tail;
     }
     return Mismatch::None;
 }
 
-Mismatch compare_records(FILE *control_file, FILE *state_file, const char *pkg_name, char *state,
-                         PackagePatches *patches) {
+Mismatch compare_records(FILE *control_stream, FILE *state_stream, const char *pkg_name,
+                         char *state, PackagePatches *patches) {
+    LineReader control_file(control_stream);
+    LineReader state_file(state_stream);
+    if (!control_file.allocated() || !state_file.allocated()) {
+        return Mismatch::Malloc;
+    }
     const Mismatch head = skip_state_head(state_file);
     if (head != Mismatch::None) {
         return head;
@@ -197,19 +237,12 @@ Mismatch compare_records(FILE *control_file, FILE *state_file, const char *pkg_n
     return check_tails(control_file, state_file);
 }
 
-// The canonical path of a kernel file: NULL (logged) when it cannot be opened.
-HeapText kernel_file_path(const char *path) {
-    HeapText canonical(canonical_file_path(path));
-    if (!canonical) {
-        lkp_log(LKP_ERR, "Failed to open %s.", path);
-    }
-    return canonical;
-}
-
 // Opens a kernel file and reads its first block, which is when a kernel
-// file's text is made: NULL (logged) when it cannot be opened.
-FILE *open_kernel_file(const HeapText &canonical, const char *path) {
-    FILE *stream = open_canonical(canonical.get(), "r");
+// file's text is made: NULL (logged) when it cannot be opened. The path is
+// one of the library's fixed kernel paths, so it is opened without being
+// resolved first (the regular-file check is made on the descriptor).
+FILE *open_kernel_file(const char *path) {
+    FILE *stream = open_fixed_for_reading(path);
     if (stream == nullptr) {
         lkp_log(LKP_ERR, "Failed to open %s.", path);
         return nullptr;
@@ -222,25 +255,16 @@ FILE *open_kernel_file(const HeapText &canonical, const char *path) {
 }
 
 // One reading of both files: -262 (logged) when one cannot be opened,
-// otherwise 0 with *reason telling whether they agree. Both paths are
-// resolved first and both texts taken under the lock, as close together as
-// possible.
+// otherwise 0 with *reason telling whether they agree. Both texts are taken
+// under the lock, as close together as possible.
 int read_once(const char *pkg_name, char *state, PackagePatches *patches, Mismatch *reason) {
-    const HeapText control_path = kernel_file_path(CONTROL_FILE);
-    if (!control_path) {
-        return LKP_OPEN_FAILED;
-    }
-    const HeapText state_path = kernel_file_path(STATE_FILE);
-    if (!state_path) {
-        return LKP_OPEN_FAILED;
-    }
     KernelFilesLock lock(KernelFilesLock::Mode::Shared);
-    const Stream control_file(open_kernel_file(control_path, CONTROL_FILE));
+    const Stream control_file(open_kernel_file(CONTROL_FILE));
     if (!control_file) {
         return LKP_OPEN_FAILED;
     }
     // Declared second, so closed first on every path.
-    const Stream state_file(open_kernel_file(state_path, STATE_FILE));
+    const Stream state_file(open_kernel_file(STATE_FILE));
     if (!state_file) {
         return LKP_OPEN_FAILED;
     }
@@ -251,17 +275,22 @@ int read_once(const char *pkg_name, char *state, PackagePatches *patches, Mismat
 
 }  // namespace
 
-int check_record_available(const char *pkg_name, char *state, EnabledCount *enabled) {
+int check_record_available(const char *pkg_name, char *state, EnabledCount *enabled,
+                           list_head *patch_list, bool *listed) {
     Mismatch reason = Mismatch::None;
+    const bool collect = enabled != nullptr || patch_list != nullptr;
     for (int reading = 0; reading < READINGS; ++reading) {
         PackagePatches patches;
-        const int rc = read_once(pkg_name, state, enabled != nullptr ? &patches : nullptr, &reason);
+        const int rc = read_once(pkg_name, state, collect ? &patches : nullptr, &reason);
         if (rc != LKP_OK) {
             return rc;
         }
         if (reason == Mismatch::None) {
             if (enabled != nullptr) {
                 *enabled = patches.count();
+            }
+            if (patch_list != nullptr) {
+                *listed = patches.append_to(patch_list);
             }
             return LKP_OK;
         }

@@ -5,6 +5,8 @@
 
 namespace tesvar {
 
+struct list_head;
+
 constexpr const char *STATE_UNKNOWN = "unknown";
 constexpr const char *STATE_ENABLED = "enabled";
 constexpr const char *STATE_DISABLED = "disabled";
@@ -22,7 +24,12 @@ struct EnabledCount {
 // have changed them between the two opens; only the last reading's failure
 // is logged. With `enabled` set, it also counts the package's enabled
 // patches.
-int check_record_available(const char *pkg_name, char *state, EnabledCount *enabled = nullptr);
+//
+// With `patch_list` set, the package's patches are also appended to it in
+// control-file order, from the same reading, when the files agree; *listed
+// then tells whether every one of them could be appended.
+int check_record_available(const char *pkg_name, char *state, EnabledCount *enabled = nullptr,
+                           list_head *patch_list = nullptr, bool *listed = nullptr);
 
 }  // namespace tesvar
 

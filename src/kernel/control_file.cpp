@@ -19,7 +19,8 @@ int get_patch_list(const char *pkg_name, list_head *head, int32_t *count) {
     if (!line.allocated()) {
         return LKP_MALLOC_FAILED;
     }
-    Stream control(open_file("r", "%s", CONTROL_FILE));
+    // A fixed kernel path: opened without being resolved first.
+    Stream control(open_fixed_for_reading(CONTROL_FILE));
     if (!control) {
         return LKP_OPEN_FAILED;
     }
@@ -49,7 +50,8 @@ FILE *open_op_target(int op, const char *patch_name) {
     if (op == FS_OP_ENABLE || op == FS_OP_DISABLE) {
         return open_file("w", "%s/%s/%s", LIVEPATCH_DIR, patch_name, "enabled");
     }
-    return open_file("w", "%s", CONTROL_FILE);
+    // A fixed kernel path: opened without being resolved first.
+    return open_fixed_for_writing(CONTROL_FILE);
 }
 
 int write_op(FILE *target, int op, int32_t num, const char *pkg_name, const char *patch_name) {

@@ -23,6 +23,31 @@ int loaded_package_state(const char *pkg_name, char (&state)[STATE_SIZE], Enable
     return std::strncmp(state, STATE_UNKNOWN, STATE_SIZE) == 0 ? LKP_NO_PATCHES : LKP_OK;
 }
 
+int loaded_package_patches(const char *pkg_name, char (&state)[STATE_SIZE],
+                           const PatchList &patches, int32_t *count) {
+    if (pkg_name == nullptr) {
+        lkp_log(LKP_ERR, "The input parameter is NULL.");
+        return LKP_INVALID_ARGUMENT;
+    }
+    EnabledCount counted;
+    bool listed = false;
+    if (check_record_available(pkg_name, state, &counted, patches ? patches.head() : nullptr,
+                               &listed) != 0) {
+        return LKP_INVALID_ARGUMENT;
+    }
+    if (std::strncmp(state, STATE_UNKNOWN, STATE_SIZE) == 0) {
+        return LKP_NO_PATCHES;
+    }
+    if (!patches) {
+        return LKP_MALLOC_FAILED;
+    }
+    if (!listed) {
+        return LKP_INVALID_ARGUMENT;
+    }
+    *count = counted.patches;
+    return LKP_OK;
+}
+
 int list_package_patches(const char *pkg_name, const PatchList &patches, int32_t *count) {
     if (!patches) {
         return LKP_MALLOC_FAILED;

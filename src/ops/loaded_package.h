@@ -17,6 +17,12 @@ namespace tesvar {
 int loaded_package_state(const char *pkg_name, char (&state)[STATE_SIZE],
                          EnabledCount *enabled = nullptr);
 
+// loaded_package_state, then its patches as list_package_patches would give
+// them (the same results, in the same order), taken from the same reading of
+// the kernel files instead of a second one.
+int loaded_package_patches(const char *pkg_name, char (&state)[STATE_SIZE],
+                           const PatchList &patches, int32_t *count);
+
 // Fills patches with the package's patches: 0 with their number in count,
 // -259 when the list could not be allocated, -257 when they cannot be listed.
 int list_package_patches(const char *pkg_name, const PatchList &patches, int32_t *count);

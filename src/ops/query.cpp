@@ -1,6 +1,7 @@
 // Which package last patched a kernel module, and the unsupported batch
 // entries.
-#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -33,9 +34,43 @@ constexpr int32_t QUERY_INVALID = -EINVAL;
 constexpr int32_t QUERY_NO_MEMORY = -ENOMEM;
 constexpr int32_t QUERY_NOT_FOUND = -ENODEV;
 
+// The livepatch root, opened once per query, against which each record's
+// directory is looked up without resolving the root again.
+class LivepatchRoot {
+public:
+    LivepatchRoot() noexcept : dir_(open(LIVEPATCH_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+
+    // Whether opendir(path) would succeed, path being LIVEPATCH_DIR "/"
+    // relative. A directory that anyone may read is taken from its status
+    // alone, a missing one is not there; any other case (an unopenable root
+    // included) is decided by opening it as opendir does.
+    bool has_directory(const char *path, const char *relative) const noexcept {
+        // "livepatch//x" names "livepatch/x": never an absolute relative path.
+        while (*relative == '/') {
+            ++relative;
+        }
+        if (dir_.valid()) {
+            struct stat status {};
+            if (fstatat(dir_.get(), relative, &status, 0) != 0) {
+                if (errno == ENOENT || errno == ENOTDIR) {
+                    return false;
+                }
+            } else if (S_ISDIR(status.st_mode) && (status.st_mode & S_IROTH) != 0) {
+                return true;
+            }
+        }
+        const Fd opened(open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+        return opened.valid();
+    }
+
+private:
+    Fd dir_;
+};
+
 // True when the record's patch has a livepatch directory for ko_name. -260
 // in *rc when that directory's path does not fit.
-bool patch_covers(const patch_record &record, const char *ko_name, char *path, int *rc) {
+bool patch_covers(const LivepatchRoot &root, const patch_record &record, const char *ko_name,
+                  char *path, int *rc) {
     const int length = snprintf_s(path, PATH_BUFFER_SIZE, PATH_BUFFER_SIZE - 1, "%s/%s/%s/",
                                   LIVEPATCH_DIR, record.patch_name, ko_name);
     if (!is_whole_text(length, PATH_BUFFER_SIZE)) {
@@ -43,8 +78,7 @@ bool patch_covers(const patch_record &record, const char *ko_name, char *path, i
         *rc = LKP_SNPRINTF_FAILED;
         return false;
     }
-    DirStream dir(opendir(path));
-    return static_cast<bool>(dir);
+    return root.has_directory(path, path + std::strlen(LIVEPATCH_DIR) + 1);
 }
 
 // Scans the whole control file; the last record whose patch covers ko_name
@@ -56,6 +90,7 @@ int search_for_last_one(FILE *control, const char *ko_name, char *best) {
         lkp_log(LKP_ERR, "fail: no enough mem for %s\n", "search_for_last_one");
         return QUERY_NO_MEMORY;
     }
+    const LivepatchRoot root;
     LineBuffer line;
     patch_record record{};
     while (line.read(control) != -1) {
@@ -64,7 +99,7 @@ int search_for_last_one(FILE *control, const char *ko_name, char *best) {
             return LKP_KERNEL_UNKNOWN;
         }
         int rc = LKP_OK;
-        if (!patch_covers(record, ko_name, path.get(), &rc)) {
+        if (!patch_covers(root, record, ko_name, path.get(), &rc)) {
             if (rc != LKP_OK) {
                 return rc;
             }

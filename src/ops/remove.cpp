@@ -33,13 +33,9 @@ int remove_patch(const char *pkg_name, int32_t count, const char *patch_name) {
 
 int remove_package(const char *pkg_name) {
     char state[STATE_SIZE] = {};
-    int rc = loaded_package_state(pkg_name, state);
-    if (rc != LKP_OK) {
-        return rc;
-    }
     PatchList patches;
     int32_t count = 0;
-    rc = list_package_patches(pkg_name, patches, &count);
+    int rc = loaded_package_patches(pkg_name, state, patches, &count);
     if (rc != LKP_OK) {
         return rc;
     }

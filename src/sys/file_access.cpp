@@ -1,7 +1,9 @@
 // Opening, writing and closing the kernel's files and the package manifest.
 #include "sys/file_access.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdlib>
@@ -86,6 +88,48 @@ FILE *open_canonical(const char *canonical, const char *mode) {
         lkp_log(LKP_ERR, "open_file: Failed to open the file.");
     }
     return stream;
+}
+
+namespace {
+
+// The line canonical_file_path would have logged for a path that could not
+// be opened: asked only on that failure path.
+void log_open_failure(const char *path) {
+    lkp_log(LKP_ERR, is_file_existent(path) == 1 ? "open_file: Failed to open the file."
+                                                 : "open_file: The file is not existent.");
+}
+
+// Non-blocking, so that a FIFO in the file's place is refused below instead
+// of waiting for its other end; a regular file ignores the flag. Without
+// O_CREAT: like open_file, never creates the file.
+FILE *open_fixed(const char *fixed_path, int flags, const char *mode) {
+    Fd file(open(fixed_path, flags | O_CLOEXEC | O_NONBLOCK));
+    if (!file.valid()) {
+        log_open_failure(fixed_path);
+        return nullptr;
+    }
+    struct stat status {};
+    if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        lkp_log(LKP_ERR, "open_file: The file is not existent.");
+        return nullptr;
+    }
+    FILE *stream = fdopen(file.get(), mode);
+    if (stream == nullptr) {
+        lkp_log(LKP_ERR, "open_file: Failed to open the file.");
+        return nullptr;
+    }
+    (void)file.release();
+    return stream;
+}
+
+}  // namespace
+
+FILE *open_fixed_for_reading(const char *fixed_path) {
+    return open_fixed(fixed_path, O_RDONLY, "r");
+}
+
+FILE *open_fixed_for_writing(const char *fixed_path) {
+    return open_fixed(fixed_path, O_WRONLY | O_TRUNC, "w");
 }
 
 int write_file(FILE *stream, const char *format, ...) {

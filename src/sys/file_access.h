@@ -25,6 +25,15 @@ FILE *open_file(const char *mode, const char *format, ...) __attribute__((format
 char *canonical_file_path(const char *path);
 FILE *open_canonical(const char *canonical, const char *mode);
 
+// Opens one of the library's fixed kernel paths for reading, close-on-exec,
+// with the same checks and log lines as canonical_file_path followed by
+// open_canonical, but without resolving the path: a fixed path cannot be
+// changed by a caller, and the regular-file check is made on the opened
+// descriptor itself. NULL (after logging the reason) on failure.
+FILE *open_fixed_for_reading(const char *fixed_path);
+// The same for writing (truncating, as fopen "w" does, but never creating).
+FILE *open_fixed_for_writing(const char *fixed_path);
+
 // Appends one formatted text (1 to 1023 characters, no terminator) to stream.
 // 0, -259, -260 or -269. Does not flush.
 int write_file(FILE *stream, const char *format, ...) __attribute__((format(printf, 2, 3)));

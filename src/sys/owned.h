@@ -68,6 +68,8 @@ public:
 
     int get() const noexcept { return fd_; }
     bool valid() const noexcept { return fd_ >= 0; }
+    // Gives up ownership (to a stream that now closes it).
+    int release() noexcept { return std::exchange(fd_, -1); }
     void close() noexcept {
         if (fd_ >= 0) {
             ::close(std::exchange(fd_, -1));

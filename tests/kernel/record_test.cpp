@@ -91,6 +91,54 @@ TEST(ParseRecord, AwkwardLines) {
     EXPECT_EQ(std::memcmp(&record, &untouched, sizeof(record)), 0);
 }
 
+// The record number is read as strtoll reads it and held at the int32
+// bounds: checked against that reference on signs, blanks, junk and every
+// magnitude around the bounds.
+TEST(ParseRecord, NumberReadAsStrtollHeldAtTheInt32Bounds) {
+    const std::vector<std::string> heads = {"0",
+                                            "7",
+                                            "-7",
+                                            "+7",
+                                            "  12",
+                                            "\t\v\f\r\n 5",
+                                            "-",
+                                            "+",
+                                            "",
+                                            "x1",
+                                            "1x",
+                                            "--1",
+                                            "+-1",
+                                            "- 1",
+                                            "007",
+                                            "2147483646",
+                                            "2147483647",
+                                            "2147483648",
+                                            "2147483649",
+                                            "-2147483647",
+                                            "-2147483648",
+                                            "-2147483649",
+                                            "9999999999",
+                                            "-9999999999",
+                                            "99999999999999999999999",
+                                            "-99999999999999999999999",
+                                            "00000000000000000000000000000042",
+                                            "4294967296",
+                                            "4294967297"};
+    for (const std::string &head : heads) {
+        SCOPED_TRACE("head \"" + head + "\"");
+        const long long value = std::strtoll(head.c_str(), nullptr, 10);
+        const long long expected = value < INT32_MIN   ? INT32_MIN
+                                   : value > INT32_MAX ? INT32_MAX
+                                                       : value;
+        std::string text = head + ",pkg,patch\n";
+        std::vector<char> line(text.begin(), text.end());
+        line.push_back('\0');
+        patch_record record{};
+        ASSERT_EQ(parse_record(&record, line.data(), tesvar::RECORD_CONTROL), 0);
+        EXPECT_EQ(record.num, expected);
+    }
+}
+
 // The names of the list walked from the head, forward or backward; checks
 // that every element's neighbours point back at it.
 Lines walk(list_head *head, bool forward) {
