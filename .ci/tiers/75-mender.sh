@@ -14,7 +14,7 @@ for tool in mender mender-artifact openssl busybox; do
 done
 if [ "${#need[@]}" -gt 0 ]; then
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends mender-client mender-artifact openssl busybox >/dev/null
+  apt-get install -y -qq --no-install-recommends mender-client mender-artifact openssl busybox-static >/dev/null
 fi
 scripts/deps.sh
 
