@@ -43,12 +43,15 @@ if [ "$mode" = --valgrind ]; then
   status=0
   log=$(mktemp)
   trap 'rm -f "$log"' EXIT
+  # A test's stdin is /dev/null: a program it starts on a terminal (script)
+  # would otherwise read the rest of this list.
   while IFS= read -r test; do
     echo "== valgrind ${test#"$build"/}"
     valgrind --vgdb=no --error-exitcode=99 --leak-check=full \
       --show-leak-kinds=definite,indirect --errors-for-leak-kinds=definite,indirect \
       --track-fds=yes --child-silent-after-fork=yes -q --log-file="$log" \
-      "$test" --gtest_brief=1 && scripts/valgrind_fds.awk "$log" || { status=1; cat "$log"; }
+      "$test" --gtest_brief=1 </dev/null && scripts/valgrind_fds.awk "$log" ||
+      { status=1; cat "$log"; }
   done < <(find "$build/tests" -type f -executable -name '*_test' | sort)
   exit $status
 fi

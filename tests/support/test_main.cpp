@@ -1,11 +1,33 @@
 // The main of every test executable: the simulated kernel side first (before
 // any thread exists), then GoogleTest.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include "lkpsim/lkpsim.h"
 
+namespace {
+
+// A runner may start the tests with standard input (or output) closed; the
+// first file a test opens would then take that number, and a program it
+// starts would read or write that file. /dev/null stands in instead.
+void open_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0) {
+            const int opened = open("/dev/null", O_RDWR);
+            if (opened >= 0 && opened != fd) {
+                dup2(opened, fd);
+                close(opened);
+            }
+        }
+    }
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
+    open_standard_descriptors();
     lkpsim::enter();
     // The C library opens its log connection at the first syslog() and keeps
     // it open; opening it now keeps that descriptor out of the per-test

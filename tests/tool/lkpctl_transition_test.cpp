@@ -193,7 +193,10 @@ TEST_F(LkpctlTransitionTest, ProgressOnATerminal) {
     lkpsim::set_transition_scene(lkpsim::TransitionScene::UntilReleased);
     lkpsim::release_task_after(SLEEPER, 1500);
     const std::string command = built_program(LKPCTL_PATH) + " activate " + PKG + " --wait=10";
-    const ToolRun run = run_tool("script", {"-qec", command, "/dev/null"});
+    // script copies its standard input to the terminal: /dev/null, never the
+    // runner's.
+    const ToolRun run =
+        run_tool("sh", {"-c", "exec script -qec \"$1\" /dev/null </dev/null", "sh", command});
     EXPECT_EQ(run.status, 0);
     // Once at the start and after each second (how many depends on how soon
     // lkpctl starts); the terminal shows each newline as "\r\n".
