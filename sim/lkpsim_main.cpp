@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lkpsim/lkpsim.h"
@@ -28,8 +29,10 @@ const char kUsage[] =
     "               [--name-in-this-module] [--no-livepatch]\n"
     "      Writes a module image (default: 64-bit little endian, target vmlinux).\n"
     "  lkpsim kernel records | history | register NUM PKG PATCH\n"
+    "  lkpsim kernel scene instant|after-signal|until-released | task PID COMM | release PID\n"
     "      Inside a namespace set up by another process (a test, `lkpsim run`):\n"
-    "      prints the registered records or the history, or registers a record.\n"
+    "      prints the registered records or the history, or registers a record;\n"
+    "      sets how transitions end, adds a simulated task, or lets one switch.\n"
     "  lkpsim --help\n";
 
 int usage_error(const std::string &message) {
@@ -215,16 +218,61 @@ bool parse_int(const std::string &text, int *value) {
     return true;
 }
 
+// The transition scene a word names; false for an unknown word.
+bool parse_scene(const std::string &word, lkpsim::TransitionScene *scene) {
+    const std::pair<const char *, lkpsim::TransitionScene> scenes[] = {
+        {"instant", lkpsim::TransitionScene::Instant},
+        {"after-signal", lkpsim::TransitionScene::AfterSignal},
+        {"until-released", lkpsim::TransitionScene::UntilReleased},
+    };
+    for (const auto &[name, value] : scenes) {
+        if (word == name) {
+            *scene = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+// scene, task and release: the transitions of scripts run under `lkpsim run`.
+int transition_command(const std::vector<std::string> &args) {
+    if (args[0] == "scene") {
+        lkpsim::TransitionScene scene{};
+        if (!parse_scene(args[1], &scene)) {
+            return usage_error("not a transition scene: " + args[1]);
+        }
+        lkpsim::set_transition_scene(scene);
+        return 0;
+    }
+    int pid = 0;
+    if (!parse_int(args[1], &pid) || pid <= 0) {
+        return usage_error("not a task id: " + args[1]);
+    }
+    if (args[0] == "task") {
+        lkpsim::add_task(pid, args[2], "");
+    } else {
+        lkpsim::release_task(pid);
+    }
+    return 0;
+}
+
 int kernel_command(int argc, char **argv) {
     const std::vector<std::string> args(argv + 2, argv + argc);
+    const bool transition = (args.size() == 2 && (args[0] == "scene" || args[0] == "release")) ||
+                            (args.size() == 3 && args[0] == "task");
     const bool known = (args.size() == 1 && (args[0] == "records" || args[0] == "history")) ||
-                       (args.size() == 4 && args[0] == "register");
+                       (args.size() == 4 && args[0] == "register") || transition;
     if (!known) {
-        return usage_error("kernel needs records, history or register NUM PKG PATCH");
+        return usage_error(
+            "kernel needs records, history, register NUM PKG PATCH, scene WORD, task PID COMM or "
+            "release PID");
     }
     if (!lkpsim::attach()) {
         std::cerr << "lkpsim: no simulated kernel side here\n";
         return 1;
+    }
+    if (transition) {
+        return transition_command(args);
     }
     if (args[0] == "records") {
         print_lines(lkpsim::records());

@@ -9,6 +9,7 @@
 #include "json.h"
 #include "store.h"
 #include "tesvar.h"
+#include "transition_command.h"
 
 namespace lkpctl {
 namespace {
@@ -18,17 +19,28 @@ struct Applied {
     std::string action;  // "applied", "activated", "already active", "failed"
     int32_t result = 0;
     std::string explanation;
+    std::string waited;      // with --wait: the line saying the transitions ended
+    std::string transition;  // with --wait: the JSON report of the wait, or ""
+    bool interrupted = false;
 };
 
 Applied failed(const std::string &name, int32_t result, const std::string &explanation) {
-    return Applied{name, "failed", result, explanation};
+    return Applied{name, "failed", result, explanation, "", "", false};
+}
+
+std::string joined_details(const std::vector<std::string> &details) {
+    std::string text;
+    for (const std::string &detail : details) {
+        text += (text.empty() ? "" : "; ") + detail;
+    }
+    return text;
 }
 
 // Loads (unless loaded) and activates one installed package.
-Applied apply(const std::string &dir, const std::string &name) {
+Applied apply_now(const std::string &dir, const std::string &name) {
     const std::string state = package_state(name);
     if (state == "enabled") {
-        return Applied{name, "already active", 0, ""};
+        return Applied{name, "already active", 0, "", "", "", false};
     }
     // An unknown or invalid state: the load says, with its own result code,
     // what stands in the way.
@@ -47,12 +59,36 @@ Applied apply(const std::string &dir, const std::string &name) {
     if (result != 0) {
         return failed(name, result, "");
     }
-    return Applied{name, loaded ? "activated" : "applied", 0, ""};
+    return Applied{name, loaded ? "activated" : "applied", 0, "", "", "", false};
+}
+
+// With --wait, the package's transitions must end as after load and
+// activate; a stalled one is undone as those commands undo it.
+Applied wait_for(const Invocation &inv, Applied applied) {
+    const bool loaded_now = applied.action == "applied";
+    const PackageWait waited =
+        wait_for_package(inv, applied.name, loaded_now ? Change::Load : Change::Activate,
+                         loaded_now ? "load" : "activate");
+    if (waited.outcome.exit_status == EXIT_OK) {
+        applied.waited = waited.outcome.text;
+    } else {
+        applied =
+            failed(applied.name, waited.outcome.result, joined_details(waited.outcome.details));
+        applied.interrupted = waited.interrupted;
+    }
+    applied.transition = waited.json;
+    return applied;
+}
+
+Applied apply(const Invocation &inv, const std::string &dir, const std::string &name) {
+    const Applied applied = apply_now(dir, name);
+    const bool changed = applied.result == 0 && applied.action != "already active";
+    return inv.wait && changed ? wait_for(inv, applied) : applied;
 }
 
 std::string line_of(const Applied &applied) {
     if (applied.result == 0) {
-        return applied.name + ": " + applied.action + "\n";
+        return applied.name + ": " + applied.action + "\n" + applied.waited;
     }
     std::string line = applied.name + ": failed: " + std::to_string(applied.result) + ": " +
                        navo_lkp_strerror(applied.result);
@@ -70,6 +106,9 @@ std::string json_of(const Applied &applied) {
         .string("message", navo_lkp_strerror(applied.result));
     if (!applied.explanation.empty()) {
         object.string("explanation", applied.explanation);
+    }
+    if (!applied.transition.empty()) {
+        object.raw("transition", applied.transition);
     }
     return object.str();
 }
@@ -100,7 +139,7 @@ Outcome run_boot(const Invocation &inv) {
     JsonArray packages;
     size_t failures = 0;
     for (const std::string &name : order) {
-        const Applied applied = apply(dir, name);
+        const Applied applied = apply(inv, dir, name);
         outcome.text += line_of(applied);
         packages.raw(json_of(applied));
         if (applied.result != 0 && ++failures == 1) {
@@ -109,6 +148,9 @@ Outcome run_boot(const Invocation &inv) {
                 first.text = outcome.text;
                 return first;
             }();
+        }
+        if (applied.interrupted) {
+            break;  // the operator gave up waiting: the rest is not tried
         }
     }
     if (order.empty()) {

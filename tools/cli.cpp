@@ -21,7 +21,8 @@ constexpr double MAX_WAIT_SECONDS = 86400.0;
 constexpr const char *WAIT_OPTION = "--wait";
 
 bool waits_for_transitions(const std::string &command) {
-    return command == "load" || command == "activate" || command == "deactivate";
+    return command == "load" || command == "activate" || command == "deactivate" ||
+           command == "boot";
 }
 
 // "--wait" or "--wait=SECONDS"; false when arg is neither. A bad number is
@@ -147,8 +148,8 @@ private:
             return;
         }
         if (result_.inv.wait && !waits_for_transitions(command->name)) {
-            result_.error =
-                std::string("--wait is for load, activate and deactivate, not ") + command->name;
+            result_.error = std::string("--wait is for load, activate, deactivate and boot, not ") +
+                            command->name;
             return;
         }
         const size_t count = result_.inv.args.size();

@@ -120,11 +120,14 @@ const Command COMMANDS[] = {
      "Applies the store of the running kernel release in its order: each package is loaded and "
      "activated, activated if it is loaded but disabled, and left alone if it is active. A "
      "failure is reported and the next package is tried; the exit status is 1 if any failed. "
+     "With --wait[=SECONDS], each package it loads or activates must finish its transition "
+     "first, as with load --wait; one that stalls is undone and fails with -110. "
      "The service tesvar.service runs it at startup.",
      0, 0, BOOT_OPTIONS, BOOT_OPTION_COUNT, run_boot},
     {"status", "", "show live-patching support, the loaded and the installed packages",
      "Prints whether the kernel supports live patching, whether the patch manager module is "
-     "loaded, each loaded package with its patches and states, and each installed package of "
+     "loaded, each loaded package with its patches and states (and which patches are in "
+     "transition; not since when: the kernel does not say), and each installed package of "
      "the kernel release with whether it is loaded.",
      0, 0, STORE_OPTIONS, STORE_OPTION_COUNT, run_status},
 };

@@ -226,7 +226,7 @@ std::string with_member(const std::string &data, const std::string &key, const s
     return data == "{}" ? "{" + member + "}" : data.substr(0, data.size() - 1) + "," + member + "}";
 }
 
-Outcome stalled_outcome(const Invocation &inv, const Outcome &done, const TransitionReport &report,
+Outcome stalled_outcome(const std::string &step, const TransitionReport &report,
                         const std::string &reversal) {
     Outcome outcome = outcome_of(-ETIMEDOUT);
     outcome.details.push_back(std::string(report.interrupted ? "wait interrupted; " : "") +
@@ -240,18 +240,14 @@ Outcome stalled_outcome(const Invocation &inv, const Outcome &done, const Transi
         outcome.details.push_back("no unpatched task found");
     }
     outcome.details.insert(outcome.details.end(), lines.begin(), lines.end());
-    outcome.details.push_back(inv.command + " undone: " + reversal);
-    outcome.data = done.data;
+    outcome.details.push_back(step + " undone: " + reversal);
     return outcome;
 }
 
 }  // namespace
 
-Outcome finish_transitions(const Invocation &inv, Outcome outcome, const std::string &package,
-                           Change change) {
-    if (!inv.wait || outcome.exit_status != EXIT_OK) {
-        return outcome;
-    }
+PackageWait wait_for_package(const Invocation &inv, const std::string &package, Change change,
+                             const std::string &step) {
     const std::vector<std::string> patches = package_patches(package);
     TransitionWaitLimits limits;
     limits.timeout_seconds = inv.wait_seconds;
@@ -262,15 +258,34 @@ Outcome finish_transitions(const Invocation &inv, Outcome outcome, const std::st
         report = wait_for_transitions(patches, limits,
                                       [&printer](const TransitionEvent &event) { printer(event); });
     }
+    PackageWait waited;
     std::string reversal;
     if (report.completed) {
-        outcome.text +=
+        waited.outcome.text =
             package + ": no patch in transition after " + seconds_text(report.waited_ms) + "\n";
     } else {
         reversal = reverse(change, package, patches);
-        outcome = stalled_outcome(inv, outcome, report, reversal);
+        waited.outcome = stalled_outcome(step, report, reversal);
+        waited.interrupted = report.interrupted;
     }
-    outcome.data = with_member(outcome.data, "transition", report_json(patches, report, reversal));
+    waited.json = report_json(patches, report, reversal);
+    return waited;
+}
+
+Outcome finish_transitions(const Invocation &inv, Outcome outcome, const std::string &package,
+                           Change change) {
+    if (!inv.wait || outcome.exit_status != EXIT_OK) {
+        return outcome;
+    }
+    const PackageWait waited = wait_for_package(inv, package, change, inv.command);
+    if (waited.outcome.exit_status == EXIT_OK) {
+        outcome.text += waited.outcome.text;
+    } else {
+        const std::string data = outcome.data;
+        outcome = waited.outcome;
+        outcome.data = data;
+    }
+    outcome.data = with_member(outcome.data, "transition", waited.json);
     return outcome;
 }
 

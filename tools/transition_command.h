@@ -18,6 +18,18 @@ enum class Change {
     Deactivate,  // enable it again, where the kernel still allows it
 };
 
+// What waiting for one package's transitions came to: success with a line
+// of text, or -110 with the explanation of what stalled and how the command
+// step ("load", "activate"...) was undone; json is the "transition" object
+// of the JSON output.
+struct PackageWait {
+    Outcome outcome;
+    std::string json;
+    bool interrupted = false;  // an operator's signal ended the wait
+};
+PackageWait wait_for_package(const Invocation &inv, const std::string &package, Change change,
+                             const std::string &step);
+
 // outcome is the library call's; unchanged without --wait or when it failed.
 Outcome finish_transitions(const Invocation &inv, Outcome outcome, const std::string &package,
                            Change change);

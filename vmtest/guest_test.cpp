@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <sstream>
 
 #include <string>
@@ -213,6 +214,66 @@ void preload_leaves_nothing() {
     guest::force_clean("cmdline.tar.gz", "lkp_cmdline");
 }
 
+// Installed packages come back with lkpctl boot: the store under a root of
+// its own (the guest's /tmp), two packages, then boot loads and enables
+// both. Upstream the kernel runs one transition at a time, so boot waits for
+// each package's before the next one.
+void boot_reapplies_installed_packages() {
+    const std::string root = "/tmp/boot_root";
+    guest::ToolRun run = guest::run_lkpctl(
+        {"install", "--json", "--root", root, pkg("cmdline.tar.gz"), pkg("target.tar.gz")});
+    CHECK_EQ(run.status, 0);
+    CHECK(has(run.out, "\"order\":[\"cmdline.tar.gz\",\"target.tar.gz\"]"));
+    CHECK_EQ(read_text(CONTROL), std::string());  // install leaves the kernel alone
+
+    run = guest::run_lkpctl({"--json", "boot", "--root", root, "--wait=30"});
+    CHECK_EQ(run.status, 0);
+    CHECK(has(run.out, "{\"name\":\"cmdline.tar.gz\",\"action\":\"applied\",\"result\":0,"));
+    CHECK(has(run.out, "{\"name\":\"target.tar.gz\",\"action\":\"applied\",\"result\":0,"));
+    CHECK_EQ(navo_lkp_state("cmdline.tar.gz"), 5);
+    CHECK_EQ(navo_lkp_state("target.tar.gz"), 5);
+    CHECK_EQ(read_text(CONTROL),
+             std::string("1,cmdline.tar.gz,lkp_cmdline\n1,target.tar.gz,lkp_target_fix\n"));
+    CHECK_EQ(read_text("/proc/cmdline"), std::string("lkp_cmdline patched\n"));
+    CHECK_EQ(read_text("/proc/lkp_target"), std::string("lkp_target fixed\n"));
+    run = guest::run_lkpctl({"--json", "status", "--root", root});
+    CHECK_EQ(run.status, 0);
+    CHECK(has(run.out, "\"in_transition\":[]"));
+    CHECK(has(run.out,
+              "\"installed\":[{\"name\":\"cmdline.tar.gz\",\"loaded\":true,"
+              "\"state\":\"enabled\"},{\"name\":\"target.tar.gz\",\"loaded\":true,"
+              "\"state\":\"enabled\"}]"));
+
+    // A second boot finds both active and changes nothing.
+    run = guest::run_lkpctl({"--json", "boot", "--root", root});
+    CHECK_EQ(run.status, 0);
+    CHECK(has(run.out, "{\"name\":\"cmdline.tar.gz\",\"action\":\"already active\""));
+    CHECK(has(run.out, "{\"name\":\"target.tar.gz\",\"action\":\"already active\""));
+    CHECK_EQ(read_text(CONTROL),
+             std::string("1,cmdline.tar.gz,lkp_cmdline\n1,target.tar.gz,lkp_target_fix\n"));
+
+    // Clean up: disabled patches are freed upstream before their removal.
+    for (const char *name : {"target.tar.gz", "cmdline.tar.gz"}) {
+        CHECK_EQ(guest::run_lkpctl({"--json", "deactivate", "--wait=30", name}).status, 0);
+    }
+    CHECK(guest::wait_patch_gone("lkp_target_fix"));
+    CHECK(guest::wait_patch_gone("lkp_cmdline"));
+    CHECK_EQ(read_text("/proc/lkp_target"), ORIGINAL_TARGET);
+    for (const char *name : {"target.tar.gz", "cmdline.tar.gz"}) {
+        CHECK_EQ(guest::run_lkpctl({"--json", "remove", name}).status, 0);
+    }
+    run = guest::run_lkpctl(
+        {"--json", "uninstall", "--root", root, "cmdline.tar.gz", "target.tar.gz"});
+    CHECK_EQ(run.status, 0);
+    CHECK(has(run.out, "\"order\":[]"));
+    guest::take_log();
+    check_clean({"lkp_cmdline", "lkp_target_fix"});
+    guest::force_clean("target.tar.gz", "lkp_target_fix");
+    guest::force_clean("cmdline.tar.gz", "lkp_cmdline");
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+}
+
 // The manager judges each op line on its own write() and refuses with EINVAL.
 void control_file_refuses_bad_ops() {
     CHECK_EQ(guest::write_op(CONTROL, "add,2,pkgA,p1"), 0);
@@ -321,6 +382,7 @@ int main(int argc, char *argv[]) {
     guest::run_case("dashed patch by kernel name", dashed_patch_by_kernel_name);
     guest::run_case("module named otherwise refused", module_named_otherwise_refused);
     guest::run_case("lkpctl story", lkpctl_story);
+    guest::run_case("lkpctl boot re-applies installed packages", boot_reapplies_installed_packages);
     guest::run_case("control file refuses bad ops", control_file_refuses_bad_ops);
     guest::run_case("control file under concurrency", control_file_under_concurrency);
     guest::run_case("state file shape", state_file_shape);

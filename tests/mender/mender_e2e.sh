@@ -223,9 +223,28 @@ run_scenarios() {
   "$modules/tesvar-livepatch" RollbackPending || fail "RollbackPending exited $?"
   expect_eq "kernel after RollbackPending" "$(loaded)" ""
   expect_eq "pending after RollbackPending" "$(pending)" none
+
+  scenario="7 stalled transition"
+  reset_all
+  # A simulated task that never switches: the first activation stalls,
+  # lkpctl undoes it and explains; the client's rollback removes the package.
+  sleeper=$((sleeper + 1))
+  lkpsim kernel task "$sleeper" lkp_sleeper
+  lkpsim kernel scene until-released
+  status=0
+  TESVAR_LIVEPATCH_WAIT=0.4 client install "$work/two.mender" || status=$?
+  lkpsim kernel scene instant
+  lkpsim kernel release "$sleeper"
+  expect_eq "install exit status" "$status" 1
+  grep -q "tesvar-livepatch: ArtifactInstall: hotfix_02.tar.gz: activate failed: -110: Connection timed out (still in transition after [0-9.]* s: fix_b; task $sleeper/$sleeper (lkp_sleeper) has not switched (patch_state 0);   (kernel stack not readable); activate undone: disabled)" "$work/client.log" ||
+    fail "the deployment log lacks lkpctl's explanation of the stall: $(cat "$work/client.log")"
+  expect_eq "kernel after the stalled install" "$(loaded)" ""
+  expect_eq "store after the stalled install" "$(installed)" ""
+  expect_eq "pending after the stalled install" "$(pending)" none
 }
 
 # The module as cmake --install installs it, under each shell.
+sleeper=4100000 # simulated task ids, one per run of the scenarios
 for shell_name in sh busybox; do
   if [ "$shell_name" = sh ]; then
     install -m 0755 "$source_dir/mender/tesvar-livepatch" "$modules/tesvar-livepatch"

@@ -272,7 +272,7 @@ TEST_F(LkpctlOperatorsTest, StatusShowsLoadedAndInstalledSideBySide) {
                    R"({"release":")" + release() +
                        R"(","livepatch":true,"manager":true,"loaded":[{"name":"a.tar.gz",)"
                        R"("state":"disabled","patches":[{"name":"afix_1","state":"disabled"}]}],)"
-                       R"("store":")" +
+                       R"("in_transition":[],"store":")" +
                        store() +
                        R"(","installed":[{"name":"a.tar.gz","loaded":true,"state":"disabled"},)"
                        R"({"name":"c.tar.gz","loaded":false,"state":null}]})"),

@@ -1,6 +1,8 @@
 // lkpctl --wait: waiting for live patch transitions on the simulated kernel
 // side, signalling stalled patches, naming the tasks that hold them up and
 // undoing the command when they stall for too long.
+#include <sys/utsname.h>
+
 #include <cstdlib>
 #include <regex>
 
@@ -34,6 +36,12 @@ std::string sleeper_lines(const std::string &command, int patch_state) {
 
 std::string signalled_line(const std::string &command) {
     return "lkpctl: " + command + ": fix_1 still in transition: signalled its tasks\n";
+}
+
+std::string running_release() {
+    struct utsname identity {};
+    (void)uname(&identity);
+    return identity.release;
 }
 
 // Under a user-mode emulator ($LKPSIM_EMULATOR), a host program such as
@@ -232,6 +240,83 @@ TEST_F(LkpctlTransitionTest, InterruptedWaitIsUndone) {
     EXPECT_EQ(lkpsim::patch_state("fix_1"), "disabled");
 }
 
+// boot --wait: each package's transitions end before the next package, as
+// after load --wait and activate --wait.
+TEST_F(LkpctlTransitionTest, BootWaitsForEachPackage) {
+    build_simple("a.tar.gz", {"ext4"}, "afix_");
+    build_simple("c.tar.gz", {"nfs"}, "cfix_");
+    ASSERT_EQ(lkpctl({"install", "%D/a.tar.gz", "%D/c.tar.gz", "--root", "%D/root"}).status, 0);
+    lkpsim::set_transition_scene(lkpsim::TransitionScene::UntilReleased);
+    lkpsim::release_task_after(SLEEPER, 200);
+    expect_untimed({"boot", "--root", "%D/root", "--wait=8"}, 0,
+                   "a.tar.gz: applied\na.tar.gz: no patch in transition after T s\n"
+                   "c.tar.gz: applied\nc.tar.gz: no patch in transition after T s\n",
+                   "");
+    EXPECT_EQ(lkpsim::patch_state("afix_1"), "enabled");
+    EXPECT_EQ(lkpsim::patch_state("cfix_1"), "enabled");
+    EXPECT_EQ(lkpsim::patch_in_transition(), "");
+
+    // Nothing changes the second time, so there is nothing to wait for.
+    lkpsim::clear_history();
+    expect_untimed({"--json", "boot", "--root", "%D/root", "--wait"}, 0,
+                   json_line("boot", 0, "Success",
+                             R"({"store":"%D/root/var/lib/tesvar/)" + running_release() +
+                                 R"(","packages":[{"name":"a.tar.gz","action":"already active",)"
+                                 R"("result":0,"message":"Success"},{"name":"c.tar.gz","action":)"
+                                 R"("already active","result":0,"message":"Success"}]})"),
+                   "");
+    EXPECT_TRUE(lkpsim::history().empty());
+}
+
+// A package whose transition stalls is undone as a stalled load is; the
+// next package is still tried.
+TEST_F(LkpctlTransitionTest, StalledBootPackageIsUndoneAndTheNextTried) {
+    build_simple("a.tar.gz", {"ext4"}, "afix_");
+    build_simple("c.tar.gz", {"nfs"}, "cfix_");
+    ASSERT_EQ(lkpctl({"install", "%D/a.tar.gz", "%D/c.tar.gz", "--root", "%D/root"}).status, 0);
+    lkpsim::set_transition_scene(lkpsim::TransitionScene::UntilReleased);
+    const ToolRun run = lkpctl({"--json", "boot", "--root", "%D/root", "--wait=0.4"});
+    EXPECT_EQ(run.status, 1);
+    const std::string a_failed =
+        R"({"name":"a.tar.gz","action":"failed","result":-110,"message":"Connection timed out",)"
+        R"("explanation":"still in transition after T s: afix_1; task 4100001/4100001 )"
+        R"((lkp_sleeper) has not switched (patch_state 0);   [<0>] lkp_target_sleep+0x2c/0x60;   )"
+        R"([<0>] kthread+0x118/0x140; load undone: disabled and removed",)"
+        R"("transition":{"patches":["afix_1"],"completed":false,)";
+    EXPECT_NE(untimed(run.out).find(a_failed), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(R"({"name":"c.tar.gz","action":"failed","result":-110,)"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.err.find("lkpctl: boot: 2 of 2 installed packages failed\n"), std::string::npos)
+        << run.err;
+    EXPECT_TRUE(lkpsim::records().empty());
+    EXPECT_EQ(lkpsim::patch_in_transition(), "");
+}
+
+// status names the patches in transition; the kernel keeps no start time,
+// so it does not say since when.
+TEST_F(LkpctlTransitionTest, StatusShowsAPatchInTransition) {
+    load_package();
+    lkpsim::set_transition_scene(lkpsim::TransitionScene::UntilReleased);
+    ASSERT_EQ(lkpctl({"activate", PKG}).status, 0);
+    const ToolRun during = lkpctl({"status"});
+    EXPECT_EQ(during.status, 0);
+    EXPECT_NE(during.out.find("loaded packages:\n  hotfix_01.tar.gz (enabled, in transition)\n"
+                              "    fix_1  enabled  in transition\n"),
+              std::string::npos)
+        << during.out;
+    const ToolRun json = lkpctl({"--json", "status"});
+    EXPECT_NE(json.out.find(R"(,"in_transition":["fix_1"],)"), std::string::npos) << json.out;
+
+    lkpsim::release_task(SLEEPER);
+    const ToolRun after = lkpctl({"status"});
+    EXPECT_NE(after.out.find("loaded packages:\n  hotfix_01.tar.gz (enabled)\n"
+                             "    fix_1  enabled\n"),
+              std::string::npos)
+        << after.out;
+    EXPECT_NE(lkpctl({"--json", "status"}).out.find(R"(,"in_transition":[],)"), std::string::npos);
+}
+
 TEST_F(LkpctlTransitionTest, WaitOptionMistakes) {
     const std::string bad =
         "lkpctl: activate: --wait takes a number of seconds above 0 and at most 86400, not ";
@@ -243,7 +328,7 @@ TEST_F(LkpctlTransitionTest, WaitOptionMistakes) {
     const ToolRun other = lkpctl({"remove", PKG, "--wait"});
     EXPECT_EQ(other.status, 2);
     EXPECT_EQ(other.err,
-              "lkpctl: remove: --wait is for load, activate and deactivate, not remove\n"
+              "lkpctl: remove: --wait is for load, activate, deactivate and boot, not remove\n"
               "Try 'lkpctl remove --help'.\n");
     EXPECT_TRUE(lkpsim::history().empty());
 }
