@@ -64,7 +64,7 @@ kernel_image() {
 build_modules() {
   local kbuild=$work/kmod
   rm -rf "$kbuild" && mkdir -p "$kbuild"
-  cp "$src"/kmod/Kbuild "$src"/kmod/*.c "$kbuild"/
+  cp "$src"/kmod/Kbuild "$src"/kmod/*.c "$src"/kmod/*.h "$kbuild"/
   make -s -C "$kdir" M="$kbuild" -j2 modules >"$work/kmod.log" 2>&1 ||
     { cat "$work/kmod.log" >&2; fail "module build failed"; }
 }
