@@ -7,20 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make gcc linux-headers-amd64 qemu-system-x86 busybox-static cpio)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "realkernel.sh: missing packages: ${missing[*]}; run as root to install them" >&2
-    exit 1
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+scripts/apt-need.sh cmake g++ make gcc linux-headers-amd64 qemu-system-x86 busybox-static cpio
 
 build=build-realkernel
 cmake -S . -B "$build" -DTESVAR_BUILD_SIM=OFF -DTESVAR_BUILD_TESTS=OFF >/dev/null

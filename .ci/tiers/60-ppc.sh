@@ -6,16 +6,7 @@
 set -euo pipefail
 
 scripts/deps.sh
-packages=(g++-powerpc-linux-gnu libc6-dev-powerpc-cross qemu-user-static googletest)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+scripts/apt-need.sh g++-powerpc-linux-gnu libc6-dev-powerpc-cross qemu-user-static googletest
 
 # The native host part: the launcher and the native lkpsim the tests meet.
 cmake -S . -B build-ppc-host -DTESVAR_BUILD_TESTS=OFF -DTESVAR_BUILD_TOOLS=OFF >/dev/null

@@ -6,11 +6,7 @@
 # tested end to end by lkpctl_test (99-tests.sh) and the demo (80-demo.sh).
 set -euo pipefail
 
-export DEBIAN_FRONTEND=noninteractive
-if ! command -v systemd-analyze >/dev/null; then
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends systemd man-db
-fi
+scripts/apt-need.sh systemd man-db
 scripts/deps.sh
 
 build=build-operators

@@ -7,15 +7,7 @@
 # twice.
 set -euo pipefail
 
-export DEBIAN_FRONTEND=noninteractive
-need=()
-for tool in mender mender-artifact openssl busybox; do
-  command -v "$tool" >/dev/null || need+=("$tool")
-done
-if [ "${#need[@]}" -gt 0 ]; then
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends mender-client mender-artifact openssl busybox-static >/dev/null
-fi
+scripts/apt-need.sh mender-client mender-artifact openssl busybox-static
 scripts/deps.sh
 
 build=build
