@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "load_support.h"
+#include "saved_action.h"
 
 namespace loadtest {
 namespace {
@@ -63,20 +64,7 @@ protected:
     std::set<pid_t> before_;
 };
 
-// Saves a disposition and puts it back when the test is done.
-class SavedAction {
-public:
-    SavedAction(int signal_number, const struct sigaction &action) : signal_(signal_number) {
-        EXPECT_EQ(sigaction(signal_, &action, &saved_), 0);
-    }
-    ~SavedAction() { EXPECT_EQ(sigaction(signal_, &saved_, nullptr), 0); }
-    SavedAction(const SavedAction &) = delete;
-    SavedAction &operator=(const SavedAction &) = delete;
-
-private:
-    int signal_;
-    struct sigaction saved_ {};
-};
+using lkptest::SavedAction;
 
 TEST_F(Children, LoadWithSigchldIgnored) {
     struct sigaction ignore {};

@@ -66,15 +66,9 @@ public:
 private:
     void run() {
         while (!stop_) {
-            std::vector<std::string> words{"/bin/ls", "-l", "/proc/self/fd/"};
-            std::vector<char *> argv;
-            for (std::string &word : words) {
-                argv.push_back(word.data());
-            }
-            argv.push_back(nullptr);
             std::string out;
             std::string err;
-            lkpsim::run_program(argv.data(), &out, &err);
+            lkptest::run_words({"/bin/ls", "-l", "/proc/self/fd/"}, &out, &err);
             ++children_;
             std::istringstream lines(out);
             for (std::string line; std::getline(lines, line);) {

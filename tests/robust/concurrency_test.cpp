@@ -41,14 +41,9 @@ std::string churn_in_other_processes(const std::string &path) {
         for (std::vector<std::string> words :
              {std::vector<std::string>{LKPCTL_PATH, "load", path},
               std::vector<std::string>{LKPCTL_PATH, "remove", "other.tar.gz"}}) {
-            std::vector<char *> argv;
-            for (std::string &word : words) {
-                argv.push_back(word.data());
-            }
-            argv.push_back(nullptr);
             std::string out;
             std::string err;
-            if (lkpsim::run_program(argv.data(), &out, &err) != 0) {
+            if (lkptest::run_words(words, &out, &err) != 0) {
                 failures += words[1] + ": " + err;
             }
         }

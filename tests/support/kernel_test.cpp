@@ -126,4 +126,13 @@ bool under_valgrind() {
     return preload != nullptr && std::strstr(preload, "vgpreload") != nullptr;
 }
 
+int run_words(std::vector<std::string> words, std::string *out, std::string *err) {
+    std::vector<char *> argv;
+    for (std::string &word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    return lkpsim::run_program(argv.data(), out, err);
+}
+
 }  // namespace lkptest

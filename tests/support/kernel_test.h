@@ -46,6 +46,8 @@ bool under_valgrind();
 
 // The open descriptors of this process, each with what it refers to.
 std::map<int, std::string> open_descriptors();
+// lkpsim::run_program with the words as its argument vector.
+int run_words(std::vector<std::string> words, std::string *out, std::string *err);
 // The names in a directory, without "." and ".." (none when it cannot be read).
 std::set<std::string> directory_entries(const std::string &dir);
 

@@ -21,6 +21,7 @@
 #include "frame/result_codes.h"
 #include "kernel_test.h"
 #include "lkpsim/package_builder.h"
+#include "saved_action.h"
 #include "sys/archive.h"
 #include "sys/command.h"
 #include "sys/tmp_dir.h"
@@ -132,20 +133,7 @@ void note_sender(int /*signal*/, siginfo_t *info, void * /*context*/) {
     g_signals = g_signals + 1;
 }
 
-// Saves a disposition and puts it back when the test is done.
-class SavedAction {
-public:
-    SavedAction(int signal_number, const struct sigaction &action) : signal_(signal_number) {
-        EXPECT_EQ(sigaction(signal_, &action, &saved_), 0);
-    }
-    ~SavedAction() { EXPECT_EQ(sigaction(signal_, &saved_, nullptr), 0); }
-    SavedAction(const SavedAction &) = delete;
-    SavedAction &operator=(const SavedAction &) = delete;
-
-private:
-    int signal_;
-    struct sigaction saved_ {};
-};
+using lkptest::SavedAction;
 
 // The child signals the test process 20 times, without SA_RESTART, then
 // fails: the call still waits for it and reads its status.
