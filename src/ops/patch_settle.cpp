@@ -9,8 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <thread>
+#include <cstdint>
 
 #include "frame/bounded.h"
 #include "frame/log.h"
@@ -19,6 +18,7 @@
 #include "kernel/kernel_paths.h"
 #include "ops/loaded_package.h"
 #include "sys/file_access.h"
+#include "sys/monotonic_clock.h"
 #include "sys/owned.h"
 #include "sys/text_buffer.h"
 #include "tesvar.h"
@@ -27,15 +27,13 @@ namespace tesvar {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
-
-// A disabling transition takes about a second on a loaded two-core device.
-constexpr milliseconds SETTLE_LIMIT{5000};
+// In milliseconds. A disabling transition takes about a second on a loaded
+// two-core device.
+constexpr int64_t SETTLE_LIMIT_MS = 5000;
 // The module reference is dropped just after the directory goes.
-constexpr milliseconds REMOVAL_RETRY_LIMIT{2000};
-constexpr milliseconds FIRST_PAUSE{1};
-constexpr milliseconds LONGEST_PAUSE{100};
+constexpr int64_t REMOVAL_RETRY_LIMIT_MS = 2000;
+constexpr int64_t FIRST_PAUSE_MS = 1;
+constexpr int64_t LONGEST_PAUSE_MS = 100;
 
 constexpr const char *MODULE_SYSFS_DIR = "/sys/module";
 
@@ -81,17 +79,17 @@ bool has_settled(const char *patch_name) {
 }
 
 // Polls `done` with pauses growing from 1 ms to 100 ms until it answers true
-// or `limit` has passed; its last answer.
+// or `limit_ms` has passed; its last answer.
 template <typename Done>
-bool poll_until(milliseconds limit, Done done) {
-    const Clock::time_point deadline = Clock::now() + limit;
-    milliseconds pause = FIRST_PAUSE;
+bool poll_until(int64_t limit_ms, Done done) {
+    const int64_t deadline = monotonic_ms() + limit_ms;
+    int64_t pause = FIRST_PAUSE_MS;
     while (!done()) {
-        if (Clock::now() >= deadline) {
+        if (monotonic_ms() >= deadline) {
             return false;
         }
-        std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, LONGEST_PAUSE);
+        sleep_ms(pause);
+        pause = std::min(pause * 2, LONGEST_PAUSE_MS);
     }
     return true;
 }
@@ -103,7 +101,7 @@ bool is_patch_enabled(const char *patch_name) {
 }
 
 bool wait_patch_settled(const char *patch_name) {
-    return poll_until(SETTLE_LIMIT, [patch_name] { return has_settled(patch_name); });
+    return poll_until(SETTLE_LIMIT_MS, [patch_name] { return has_settled(patch_name); });
 }
 
 void wait_package_settled(const char *pkg_name) {
@@ -133,7 +131,7 @@ bool disable_if_enabled(const char *patch_name) {
 
 int32_t remove_disabled_module(const char *patch_name) {
     int32_t removed = 0;
-    poll_until(REMOVAL_RETRY_LIMIT, [patch_name, &removed] {
+    poll_until(REMOVAL_RETRY_LIMIT_MS, [patch_name, &removed] {
         removed = navo_lkp_rmmod(patch_name);
         return removed != -EAGAIN && removed != -EBUSY;
     });
