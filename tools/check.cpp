@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "explain.h"
 #include "frame/result_codes.h"
 #include "json.h"
 #include "kernel/patch_list.h"
@@ -170,7 +171,7 @@ CheckReport check_package(const std::string &path, const std::string &hint,
     report.hint = hint;
     report.release = release;
     if (tesvar::is_file_existent(path.c_str()) != 1) {
-        report.fail(FILE_MISSING, path + " is not a regular file");
+        report.fail(FILE_MISSING, missing_file(path));
         return report;
     }
     // The control file keys the package by its file name: it must fit a record.
