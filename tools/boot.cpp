@@ -87,7 +87,7 @@ Applied apply_now(const Invocation &inv, const std::string &dir, const std::stri
         return failed(name, result, "");
     }
     if (!partial.empty()) {
-        return Applied{name, "reloaded", 0, "was partially loaded (" + partial + ")", "", "", false};
+        return Applied{name, "reloaded", 0, "was partially loaded: " + partial, "", "", false};
     }
     return Applied{name, loaded ? "activated" : "applied", 0, "", "", "", false};
 }

@@ -103,16 +103,14 @@ std::string target_missing(const std::string &path) {
                             joined(targets, " and "));
         }
     }
-    const std::string package = base_name(path);
     if (needs.empty()) {
-        return package +
-               ": the module of one unit refused to start because a module it patches is not "
+        return "the module of one unit refused to start because a module it patches is not "
                "loaded; its modules do not declare which (lkp_target=)";
     }
     if (needs.size() == 1) {
-        return package + ": " + needs.front() + ", which is not loaded: load it first";
+        return needs.front() + ", which is not loaded: load it first";
     }
-    return package + ": one of these modules is not loaded: " + joined(needs, "; ");
+    return "one of these modules is not loaded: " + joined(needs, "; ");
 }
 
 }  // namespace
@@ -148,7 +146,7 @@ std::string load_failure_reason(const std::string &path, int32_t result) {
         case tesvar::LKP_TARGET_NOT_LOADED:
             return target_missing(path);
         default:
-            return package_problem(path);
+            return first_check_problem(path);
     }
 }
 
@@ -165,9 +163,13 @@ void explain_failure(const Invocation &inv, Outcome *outcome) {
         return;
     }
     if (takes_package_file(inv.command) && !inv.args.empty()) {
-        const std::string reason = load_failure_reason(inv.args[0], outcome->result);
+        const std::string &path = inv.args[0];
+        const std::string reason = load_failure_reason(path, outcome->result);
+        // These two name the file or the package themselves.
+        const bool named = outcome->result == tesvar::LKP_FILE_MISSING ||
+                           outcome->result == tesvar::LKP_ALREADY_LOADED;
         if (!reason.empty()) {
-            outcome->details.push_back(reason);
+            outcome->details.push_back(named ? reason : base_name(path) + ": " + reason);
         }
     }
 }

@@ -26,8 +26,9 @@ std::string missing_file(const std::string &path);
 
 // Why loading the package file at path failed with result, beyond the
 // result line: the package's first problem, which patches of an already
-// loaded package are in, which module a unit needs. Empty when there is
-// nothing to add.
+// loaded package are in, which module a unit needs (the first and the last
+// without the package's name before them). Empty when there is nothing to
+// add.
 std::string load_failure_reason(const std::string &path, int32_t result);
 
 // Adds the explanation of a failed subcommand to its details: the missing

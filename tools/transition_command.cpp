@@ -302,7 +302,8 @@ bool any_patch_enabled(const std::string &package) {
 
 Outcome take_out(const Invocation &inv, const std::string &package) {
     std::string text;
-    if (any_patch_enabled(package)) {
+    const bool active = any_patch_enabled(package);
+    if (active) {
         const int32_t disabled = navo_lkp_deactivate(package.c_str());
         if (disabled != 0) {
             Outcome failed = outcome_of(disabled);
@@ -324,7 +325,9 @@ Outcome take_out(const Invocation &inv, const std::string &package) {
         // How long it took is said only when the operator asked to wait.
         text += inv.wait ? waited.outcome.text : "";
     }
-    Outcome outcome = outcome_of(remove_when_released(package));
+    // Only a patch just disabled may still be held for a moment.
+    Outcome outcome =
+        outcome_of(active ? remove_when_released(package) : navo_lkp_remove(package.c_str()));
     if (outcome.exit_status == EXIT_OK) {
         outcome.text = text + package + ": removed\n";
     } else {
