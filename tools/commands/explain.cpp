@@ -42,7 +42,6 @@ std::string joined(const std::vector<std::string> &words, const char *separator)
     return text;
 }
 
-
 // The loaded package of that name compared with the package file's units:
 // a load that was cut off leaves only some of them in.
 std::string already_loaded(const std::string &path) {
@@ -51,8 +50,9 @@ std::string already_loaded(const std::string &path) {
     if (loaded_packages(&loaded) != 0) {
         return "";
     }
-    const auto found = std::find_if(loaded.begin(), loaded.end(),
-                                    [&](const PackageView &package) { return package.name == name; });
+    const auto found = std::find_if(loaded.begin(), loaded.end(), [&](const PackageView &package) {
+        return package.name == name;
+    });
     if (found == loaded.end()) {
         return "";
     }
@@ -68,8 +68,8 @@ std::string already_loaded(const std::string &path) {
     if (!package.partial()) {
         return name + " is already loaded (" + package.count_text() + ")";
     }
-    return name + " is partially loaded (" + package.count_text() + ": " +
-           joined(patches, ", ") + "): take it out with 'lkpctl remove " + name +
+    return name + " is partially loaded (" + package.count_text() + ": " + joined(patches, ", ") +
+           "): take it out with 'lkpctl remove " + name +
            "' and load it again, or run 'lkpctl boot' if it is installed";
 }
 
@@ -144,8 +144,8 @@ void explain_failure(const Invocation &inv, Outcome *outcome) {
     if (outcome->exit_status != EXIT_FAILED || !needs_manager(inv.command)) {
         return;
     }
-    const bool file_missing = takes_package_file(inv.command) &&
-                              outcome->result == tesvar::LKP_FILE_MISSING;
+    const bool file_missing =
+        takes_package_file(inv.command) && outcome->result == tesvar::LKP_FILE_MISSING;
     // A missing package file is checked before the kernel: the patch manager
     // is not what stands in the way then.
     if (!manager_loaded() && !file_missing) {

@@ -81,10 +81,9 @@ Outcome undoable(Outcome outcome, Change change, const std::string &package) {
 
 Outcome run_load(const Invocation &inv) {
     const std::string package = base_name(inv.args[0]);
-    return undoable(
-        finish_transitions(inv, package_file_op(navo_lkp_load, inv, "loaded"), package,
-                           Change::Load),
-        Change::Load, package);
+    return undoable(finish_transitions(inv, package_file_op(navo_lkp_load, inv, "loaded"), package,
+                                       Change::Load),
+                    Change::Load, package);
 }
 
 Outcome run_preload(const Invocation &inv) {

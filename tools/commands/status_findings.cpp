@@ -47,8 +47,8 @@ void installed_not_loaded(const StatusView &view, StatusFindings *findings) {
     }
     for (const std::string &name : view.installed) {
         if (!is_loaded(view, name)) {
-            findings->push_back({"not-loaded", name,
-                                 name + " is installed but not loaded: run lkpctl boot"});
+            findings->push_back(
+                {"not-loaded", name, name + " is installed but not loaded: run lkpctl boot"});
         }
     }
 }
@@ -93,7 +93,7 @@ void in_transition(const StatusView &view, StatusFindings *findings) {
 }
 
 const FindingSource SOURCES[] = {
-    no_livepatch,     manager_absent,  records_unreadable, installed_not_loaded,
+    no_livepatch,         manager_absent,   records_unreadable, installed_not_loaded,
     loaded_not_installed, partially_loaded, in_transition,
 };
 
@@ -119,11 +119,12 @@ std::string findings_summary(const StatusFindings &findings) {
 std::string findings_json(const StatusFindings &findings) {
     JsonArray array;
     for (const StatusFinding &finding : findings) {
-        array.raw(JsonObject()
-                      .string("kind", finding.kind)
-                      .raw("package", finding.package.empty() ? "null" : json_quote(finding.package))
-                      .string("text", finding.text)
-                      .str());
+        array.raw(
+            JsonObject()
+                .string("kind", finding.kind)
+                .raw("package", finding.package.empty() ? "null" : json_quote(finding.package))
+                .string("text", finding.text)
+                .str());
     }
     return array.str();
 }

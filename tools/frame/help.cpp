@@ -89,8 +89,9 @@ std::string tool_help(const CommandTable &table) {
     }
     text += "\n";
     text += GLOBAL_OPTIONS;
-    text += "\nRun 'lkpctl help COMMAND' or 'lkpctl COMMAND --help' for a command's details;\n"
-            "see also lkpctl(1).\n";
+    text +=
+        "\nRun 'lkpctl help COMMAND' or 'lkpctl COMMAND --help' for a command's details;\n"
+        "see also lkpctl(1).\n";
     text += EXIT_STATUS;
     return text;
 }

@@ -171,7 +171,7 @@ void check_extracted(const char *extract_dir, CheckReport *report) {
 std::string missing_file(const std::string &path) {
     struct stat status {};
     return lstat(path.c_str(), &status) != 0 ? path + " does not exist"
-                                               : path + " is not a regular file";
+                                             : path + " is not a regular file";
 }
 
 namespace {

@@ -5,13 +5,13 @@
 #include <cstring>
 #include <fstream>
 
+#include "kernel/record.h"
 #include "ops/unit_layout.h"
 #include "sys/archive.h"
 #include "sys/elf_modinfo.h"
 #include "sys/names.h"
 #include "sys/owned.h"
 #include "sys/tmp_dir.h"
-#include "kernel/record.h"
 
 namespace lkpctl {
 namespace {

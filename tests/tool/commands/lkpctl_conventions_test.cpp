@@ -51,8 +51,10 @@ std::string partial_said(const std::string &command) {
 TEST_F(LkpctlConventionsTest, LoadComparesALoadedPackageWithItsUnits) {
     arrange_partial();
     run_steps({
-        {{"load", "%D/big.tar.gz"}, 1, "", partial_said("load") +
-                                              failure("load", -267, MSG_ALREADY_LOADED)},
+        {{"load", "%D/big.tar.gz"},
+         1,
+         "",
+         partial_said("load") + failure("load", -267, MSG_ALREADY_LOADED)},
         {{"list"},
          0,
          "PACKAGE (STATE)\n  PATCH  STATE\nbig.tar.gz (enabled, partially loaded: 2 of 3 "
@@ -89,8 +91,7 @@ TEST_F(LkpctlConventionsTest, StatusMarksAPartialPackageAndBootLoadsItAgain) {
     run_steps({
         {{"status", "--root", "%D/root"},
          3,
-         "needs an operator: " + finding +
-             "\nkernel release: " + release() +
+         "needs an operator: " + finding + "\nkernel release: " + release() +
              "\nlive patching: supported\npatch manager: loaded\nloaded packages:\n"
              "  big.tar.gz (enabled, partially loaded: 2 of 3 patches)\n"
              "    big_1  enabled\n    big_2  enabled\n"
@@ -118,11 +119,10 @@ TEST_F(LkpctlConventionsTest, StatusMarksAPartialPackageAndBootLoadsItAgain) {
          ""},
     });
     EXPECT_EQ(lkpsim::history("op"),
-              (std::vector<std::string>{
-                  // The removal numbers its lines with the patches it finds.
-                  "op rm,2,big.tar.gz,big_2", "op rm,2,big.tar.gz,big_1",
-                  "op add,3,big.tar.gz,big_1", "op add,3,big.tar.gz,big_2",
-                  "op add,3,big.tar.gz,big_3"}));
+              (std::vector<std::string>{// The removal numbers its lines with the patches it finds.
+                                        "op rm,2,big.tar.gz,big_2", "op rm,2,big.tar.gz,big_1",
+                                        "op add,3,big.tar.gz,big_1", "op add,3,big.tar.gz,big_2",
+                                        "op add,3,big.tar.gz,big_3"}));
     EXPECT_EQ(lkpsim::history("enable"),
               (std::vector<std::string>{"enable big_2 0", "enable big_1 0", "enable big_1 1",
                                         "enable big_2 1", "enable big_3 1"}));
@@ -142,23 +142,25 @@ TEST_F(LkpctlConventionsTest, StatusSaysWhatNeedsAnOperator) {
     build_simple("a.tar.gz", {"ext4"}, "afix_");
     build_simple("c.tar.gz", {"nfs"}, "cfix_");
     run_steps({
-        {{"install", "--root", "%D/root", "%D/c.tar.gz"}, 0,
-         "c.tar.gz: installed\nboot order: c.tar.gz\n", ""},
+        {{"install", "--root", "%D/root", "%D/c.tar.gz"},
+         0,
+         "c.tar.gz: installed\nboot order: c.tar.gz\n",
+         ""},
         {{"load", "%D/a.tar.gz"}, 0, "a.tar.gz: loaded\n", ""},
     });
     const std::string not_installed =
         "a.tar.gz is loaded but not installed, so it is lost at the next reboot: lkpctl install "
         "its file, or remove it";
     const std::string not_loaded = "c.tar.gz is installed but not loaded: run lkpctl boot";
-    run_steps({{{"status", "--root", "%D/root"},
-                3,
-                "needs an operator: " + not_loaded +
-                    " (and 1 more below)\nkernel release: " + release() +
-                    "\nlive patching: supported\npatch manager: loaded\nloaded packages:\n"
-                    "  a.tar.gz (disabled)\n    afix_1  disabled\ninstalled packages (" +
-                    store() + ", boot order):\n  c.tar.gz  not loaded\nneeds an operator:\n  " +
-                    not_loaded + "\n  " + not_installed + "\n",
-                ""}});
+    run_steps(
+        {{{"status", "--root", "%D/root"},
+          3,
+          "needs an operator: " + not_loaded + " (and 1 more below)\nkernel release: " + release() +
+              "\nlive patching: supported\npatch manager: loaded\nloaded packages:\n"
+              "  a.tar.gz (disabled)\n    afix_1  disabled\ninstalled packages (" +
+              store() + ", boot order):\n  c.tar.gz  not loaded\nneeds an operator:\n  " +
+              not_loaded + "\n  " + not_installed + "\n",
+          ""}});
     // Another release's store is not compared with what is loaded now.
     const ToolRun other = lkpctl({"status", "--root", "%D/root", "--kernel-release", "0.0-other"});
     EXPECT_EQ(other.status, 0) << other.out;
@@ -168,10 +170,10 @@ TEST_F(LkpctlConventionsTest, StatusSaysWhatNeedsAnOperator) {
     ASSERT_EQ(lkpctl({"activate", "a.tar.gz"}).status, 0);
     const ToolRun moving = lkpctl({"--json", "status"});
     EXPECT_EQ(moving.status, 3);
-    EXPECT_NE(moving.out.find(
-                  R"({"kind":"in-transition","package":"a.tar.gz","text":"patch afix_1 of )"
-                  R"(a.tar.gz is in transition; if it stays so, see docs/transitions.md"})"),
-              std::string::npos)
+    EXPECT_NE(
+        moving.out.find(R"({"kind":"in-transition","package":"a.tar.gz","text":"patch afix_1 of )"
+                        R"(a.tar.gz is in transition; if it stays so, see docs/transitions.md"})"),
+        std::string::npos)
         << moving.out;
     lkpsim::set_transition_scene(lkpsim::TransitionScene::Instant);
     ASSERT_EQ(lkpctl({"deactivate", "a.tar.gz", "--wait=5"}).status, 0);
@@ -216,12 +218,14 @@ TEST_F(LkpctlConventionsTest, RemoveDeactivatesAnActivePackageFirst) {
         {{"activate", "r.tar.gz"}, 0, "r.tar.gz: activated\n", ""},
     });
     lkpsim::clear_history();
-    run_steps({{{"remove", "r.tar.gz"}, 0, "r.tar.gz: active: deactivated first\nr.tar.gz: removed\n",
+    run_steps({{{"remove", "r.tar.gz"},
+                0,
+                "r.tar.gz: active: deactivated first\nr.tar.gz: removed\n",
                 ""}});
     EXPECT_EQ(lkpsim::history("enable"),
               (std::vector<std::string>{"enable fix_2 0", "enable fix_1 0"}));
-    EXPECT_EQ(lkpsim::history("op"), (std::vector<std::string>{"op rm,2,r.tar.gz,fix_2",
-                                                               "op rm,2,r.tar.gz,fix_1"}));
+    EXPECT_EQ(lkpsim::history("op"),
+              (std::vector<std::string>{"op rm,2,r.tar.gz,fix_2", "op rm,2,r.tar.gz,fix_1"}));
     // A disabled one is removed as it is.
     run_steps({
         {{"load", "%D/r.tar.gz"}, 0, "r.tar.gz: loaded\n", ""},
@@ -243,7 +247,10 @@ TEST_F(LkpctlConventionsTest, HelpCommandAndVersionAnywhere) {
     run_steps({
         {{"help"}, 0, tool_help.out, ""},
         {{"help", "load"}, 0, load_help.out, ""},
-        {{"help", "nosuch"}, 2, "", "lkpctl: help: unknown command 'nosuch'\nTry 'lkpctl help --help'.\n"},
+        {{"help", "nosuch"},
+         2,
+         "",
+         "lkpctl: help: unknown command 'nosuch'\nTry 'lkpctl help --help'.\n"},
         {{"status", "--version"}, 0, "lkpctl " TESVAR_VERSION "\n", ""},
         {{"--wait", "list"},
          2,
@@ -265,16 +272,18 @@ TEST_F(LkpctlConventionsTest, PackKeepsToNamesTheUpdateEngineCarries) {
     const std::string rule =
         "' holds a character other than letters, digits, '.', '_' and '-', which the update "
         "engine cannot carry (--any-name allows it for a package that never goes through it)\n";
-    for (const std::string name :
-         {"a;b", "a$b", "a*b", "a'b", "a\"b", "a&b", "a|b", "a<b", "a?b", "a[b", "a`b",
-          "caf\xc3\xa9", "a\\b"}) {
+    for (const std::string name : {"a;b", "a$b", "a*b", "a'b", "a\"b", "a&b", "a|b", "a<b", "a?b",
+                                   "a[b", "a`b", "caf\xc3\xa9", "a\\b"}) {
         const std::string file = name + ".tar.gz";
         expect_run(lkpctl({"pack", "-o", "%D/" + file, "%D/f.ko"}),
-                   {{"pack", file}, 2, "",
+                   {{"pack", file},
+                    2,
+                    "",
                     "lkpctl: pack: package name '" + file + rule + "Try 'lkpctl pack --help'.\n"});
     }
-    const std::string dash = "lkpctl: pack: package name '-x.tar.gz' starts with '-', which "
-                             "commands read as an option\nTry 'lkpctl pack --help'.\n";
+    const std::string dash =
+        "lkpctl: pack: package name '-x.tar.gz' starts with '-', which "
+        "commands read as an option\nTry 'lkpctl pack --help'.\n";
     run_steps({
         {{"pack", "-o", "%D/-x.tar.gz", "%D/f.ko"}, 2, "", dash},
         {{"pack", "--any-name", "-o", "%D/-x.tar.gz", "%D/f.ko"}, 2, "", dash},
@@ -340,11 +349,11 @@ TEST_F(LkpctlConventionsTest, ExplanationsNameTheRealCause) {
 // docs/fleet.md's check of the modules' release, as written there.
 TEST_F(LkpctlConventionsTest, FleetReleaseCheckWorksAsDocumented) {
     const std::string lkpsim_tool = built_program(LKPSIM_PATH);
-    ASSERT_EQ(run_tool(lkpsim_tool, {"mkmod", "-o", expand("%D/fix_b.ko"), "--name", "fix_b",
-                                     "--target", "nfs", "--vermagic",
-                                     "6.1.0-18-amd64 SMP mod_unload"})
-                  .status,
-              0);
+    ASSERT_EQ(
+        run_tool(lkpsim_tool, {"mkmod", "-o", expand("%D/fix_b.ko"), "--name", "fix_b", "--target",
+                               "nfs", "--vermagic", "6.1.0-18-amd64 SMP mod_unload"})
+            .status,
+        0);
     ASSERT_EQ(lkpctl({"pack", "-o", "%D/hotfix_02.tar.gz", "--version", "2.0", "--description",
                       "nfs fix", "%D/fix_b.ko"})
                   .status,

@@ -270,10 +270,9 @@ TEST_F(LkpctlRobustTest, CancelledLoadIsTakenOutAgain) {
     // Started as lkpsim::run_program starts it: its module calls reach the
     // simulated kernel side through the preload library.
     const char *asan = std::getenv("ASAN_OPTIONS");
-    Background tool({"load", path},
-                    {"LD_PRELOAD=" + built_program(LKPSIM_PRELOAD),
-                     "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") +
-                         ":verify_asan_link_order=0"});
+    Background tool({"load", path}, {"LD_PRELOAD=" + built_program(LKPSIM_PRELOAD),
+                                     "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") +
+                                         ":verify_asan_link_order=0"});
     ASSERT_TRUE(tool.signals_blocked());
     ASSERT_EQ(kill(tool.pid(), SIGINT), 0);
     writer.release();
@@ -282,9 +281,10 @@ TEST_F(LkpctlRobustTest, CancelledLoadIsTakenOutAgain) {
     EXPECT_EQ(run.out, "cancel.tar.gz: loaded\n");
     EXPECT_EQ(run.err, "lkpctl: load: SIGINT received; load undone: disabled and removed\n" +
                            failure("load", -EINTR, "Interrupted system call"));
-    EXPECT_EQ(lkpsim::history("op"),
-              (std::vector<std::string>{"op add,2,cancel.tar.gz,fix_1", "op add,2,cancel.tar.gz,fix_2",
-                                        "op rm,2,cancel.tar.gz,fix_2", "op rm,2,cancel.tar.gz,fix_1"}));
+    EXPECT_EQ(
+        lkpsim::history("op"),
+        (std::vector<std::string>{"op add,2,cancel.tar.gz,fix_1", "op add,2,cancel.tar.gz,fix_2",
+                                  "op rm,2,cancel.tar.gz,fix_2", "op rm,2,cancel.tar.gz,fix_1"}));
     EXPECT_TRUE(lkpsim::records().empty());
 
     arrange_package();
@@ -295,7 +295,8 @@ TEST_F(LkpctlRobustTest, CancelledLoadIsTakenOutAgain) {
     reader.release();
     const ToolRun listed = query.finish();
     EXPECT_EQ(listed.status, 143);
-    EXPECT_EQ(listed.err, "lkpctl: list: SIGTERM received; stopped after the operation completed\n");
+    EXPECT_EQ(listed.err,
+              "lkpctl: list: SIGTERM received; stopped after the operation completed\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, LkpctlSignalTest,
