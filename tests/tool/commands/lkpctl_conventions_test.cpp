@@ -344,6 +344,36 @@ TEST_F(LkpctlConventionsTest, ExplanationsNameTheRealCause) {
     lkpsim::set_target_loaded("nfs", true);
     lkpsim::set_target_loaded("lkp_absent_one", true);
     run_steps({{{"load", "%D/u.tar.gz"}, 0, "u.tar.gz: loaded\n", ""}});
+
+    // A module that declares no target and whose start answers ENOPKG (as a
+    // real kernel's patch module can): said, without naming a module.
+    lkpsim::PackageSpec plain = lkpsim::simple_package("plain.tar.gz", 1, "plain_");
+    plain.units[0].module.targets.clear();
+    build(plain);
+    lkpsim::fail_next_init(65, "plain_1");
+    run_steps({{{"load", "%D/plain.tar.gz"},
+                1,
+                "",
+                "lkpctl: load: plain.tar.gz: the module of one unit refused to start because a "
+                "module it patches is not loaded; its modules do not declare which "
+                "(lkp_target=)\n" +
+                    failure("load", -265, MSG_TARGET)}});
+}
+
+// Record files that cannot be read: status fails (1) and says so, as a
+// finding too.
+TEST_F(LkpctlConventionsTest, StatusWithUnreadableRecordFiles) {
+    lkpsim::set_raw_control("not a record\n");
+    const ToolRun run = lkpctl({"--json", "status", "--root", "%D/root"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find(R"("findings":[{"kind":"records-unreadable","package":null,"text":)"
+                           R"("the control and state files cannot be read, or they disagree"}])"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.err,
+              "lkpctl: status: cannot read the control and state files, or they disagree (run "
+              "with -v for the reasons)\n" +
+                  failure("status", -257, MSG_INVALID));
 }
 
 // docs/fleet.md's check of the modules' release, as written there.
