@@ -32,7 +32,9 @@ Outcome run_help(const Invocation &inv);
 const Command COMMANDS[] = {
     {"load", "PKG", "load a package file into the kernel",
      "Extracts the package file PKG, checks it, inserts each patch module and registers it under "
-     "the package name (PKG's file name). The patches are not enabled: see activate."
+     "the package name (PKG's file name). The patches are not enabled: see activate. A "
+     "package already loaded fails with -267, after a line comparing its registered patches "
+     "with PKG's units (\"partially loaded (2 of 3 patches)\" for a load that was cut off)."
      " With --wait[=SECONDS] (60 by default), then waits until no patch of the package is in "
      "transition, signals the stalled ones after a quarter of that time (at most 5 s) and names "
      "the tasks that have not switched; on timeout it undoes the command (disable and remove the "
@@ -129,7 +131,8 @@ const Command COMMANDS[] = {
      ONE, MANY, STORE_OPTIONS, STORE_OPTION_COUNT, run_uninstall},
     {"boot", "", "load and activate every installed package, in order",
      "Applies the store of the running kernel release in its order: each package is loaded and "
-     "activated, activated if it is loaded but disabled, and left alone if it is active. A "
+     "activated, activated if it is loaded but disabled, and left alone if it is active; one "
+     "partially loaded is taken out and loaded again (\"reloaded\"). A "
      "failure is reported and the next package is tried; the exit status is 1 if any failed. "
      "With --wait[=SECONDS], each package it loads or activates must finish its transition "
      "first, as with load --wait; one that stalls is undone and fails with -110. "
