@@ -191,6 +191,26 @@ TEST_F(LkpctlTransitionTest, StalledDeactivationIsEnabledAgain) {
     EXPECT_EQ(lkpsim::patch_in_transition(), "");
 }
 
+// remove of an active package deactivates it first; when that transition
+// stalls, the package is enabled again and nothing is removed.
+TEST_F(LkpctlTransitionTest, RemoveWhoseDeactivationStallsRemovesNothing) {
+    load_package();
+    ASSERT_EQ(lkpctl({"activate", PKG}).status, 0);
+    lkpsim::clear_history();
+    lkpsim::set_transition_scene(lkpsim::TransitionScene::UntilReleased);
+    const ToolRun run = lkpctl({"remove", PKG, "--wait=0.4"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, PKG + ": active: deactivated first\n");
+    EXPECT_NE(run.err.find(sleeper_lines("remove", 1)), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("lkpctl: remove: deactivate undone: enabled again\nlkpctl: remove: " +
+                           PKG + " is not removed\n" + failure("remove", -110, TIMED_OUT)),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(lkpsim::history("enable"), (Lines{"enable fix_1 0", "enable fix_1 1"}));
+    EXPECT_TRUE(lkpsim::history("delete").empty());
+    EXPECT_EQ(lkpsim::patch_state("fix_1"), "enabled");
+}
+
 // On a terminal, one progress line rewritten in place about once a second,
 // ended before the result is printed.
 TEST_F(LkpctlTransitionTest, ProgressOnATerminal) {
