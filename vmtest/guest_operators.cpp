@@ -129,18 +129,20 @@ std::string state_reader(const std::function<bool()> &stopped) {
            (last.empty() ? "" : ", last " + last);
 }
 
-// Runs the two bodies at once, with the state reader beside them.
-Lines at_once(const Together::Body &one, const Together::Body &two) {
+// Runs the two bodies at once, with the state reader beside them when the
+// patch manager is there (without it, there is no state to read).
+Lines at_once(const Together::Body &one, const Together::Body &two, bool reader) {
     Together together;
     together.add(one);
     together.add(two);
-    together.add_watcher(state_reader);
+    if (reader) {
+        together.add_watcher(state_reader);
+    }
     Lines results = together.run();
-    CHECK_EQ(static_cast<int>(results.size()), 3);
+    CHECK_EQ(static_cast<int>(results.size()), reader ? 3 : 2);
     results.resize(3);
     // The reader has read at least once, and never an invalid state.
-    CHECK(has(results[2], "invalid 0 of ") && !has(results[2], " of 0"));
-    if (!has(results[2], "invalid 0 of ")) {
+    if (reader && (!has(results[2], "invalid 0 of ") || has(results[2], " of 0"))) {
         record_failure(__FILE__, __LINE__, "state reader: " + results[2]);
     }
     return results;
@@ -149,13 +151,12 @@ Lines at_once(const Together::Body &one, const Together::Body &two) {
 // Two processes at once, the patch manager not inserted yet: one loads
 // triple_a through the library, the other triple_b through lkpctl (so both
 // locks are taken); then both deactivate at once (the tools swapped), then
-// both remove at once, while a third process reads both states throughout.
+// both remove at once, while a third process reads both states.
 void two_callers_at_once() {
     CHECK_EQ(module_loaded("tesvar"), false);
-    Lines results = at_once([] { return library_result(navo_lkp_load(path_of(TRIPLE_A).c_str())); },
-                            [] {
-                                return lkpctl_result({"load", path_of(TRIPLE_B)});
-                            });
+    const auto load_a = [] { return library_result(navo_lkp_load(path_of(TRIPLE_A).c_str())); };
+    const auto load_b = [] { return lkpctl_result({"load", path_of(TRIPLE_B)}); };
+    Lines results = at_once(load_a, load_b, false);
     CHECK_EQ(results[0], std::string("0"));
     CHECK_EQ(results[1], std::string("0"));
     CHECK_EQ(module_loaded("tesvar"), true);
@@ -165,20 +166,17 @@ void two_callers_at_once() {
     CHECK_EQ(navo_lkp_state(name_of(TRIPLE_A)), ENABLED);
     CHECK_EQ(navo_lkp_state(name_of(TRIPLE_B)), ENABLED);
 
-    results = at_once(
-        [] {
-            return lkpctl_result({"deactivate", TRIPLE_A.name});
-        },
-        [] { return library_result(navo_lkp_deactivate(name_of(TRIPLE_B))); });
+    const auto deactivate_a = [] { return lkpctl_result({"deactivate", TRIPLE_A.name}); };
+    const auto deactivate_b = [] { return library_result(navo_lkp_deactivate(name_of(TRIPLE_B))); };
+    results = at_once(deactivate_a, deactivate_b, true);
     CHECK_EQ(results[0], std::string("0"));
     CHECK_EQ(results[1], std::string("0"));
     CHECK_EQ(navo_lkp_state(name_of(TRIPLE_A)), DISABLED);
     CHECK_EQ(navo_lkp_state(name_of(TRIPLE_B)), DISABLED);
 
-    results = at_once([] { return library_result(navo_lkp_remove(name_of(TRIPLE_A))); },
-                      [] {
-                          return lkpctl_result({"remove", TRIPLE_B.name});
-                      });
+    const auto remove_a = [] { return library_result(navo_lkp_remove(name_of(TRIPLE_A))); };
+    const auto remove_b = [] { return lkpctl_result({"remove", TRIPLE_B.name}); };
+    results = at_once(remove_a, remove_b, true);
     CHECK_EQ(results[0], std::string("0"));
     CHECK_EQ(results[1], std::string("0"));
     CHECK_EQ(errors_in(take_log()), Lines{});
