@@ -20,6 +20,7 @@
 #include "sys/file_access.h"
 #include "sys/kernel_files_lock.h"
 #include "sys/owned.h"
+#include "sys/wait_budget.h"
 
 namespace tesvar {
 
@@ -28,7 +29,9 @@ namespace {
 constexpr int READINGS = 3;
 
 // Why one reading failed; logged only for the reading that is reported.
-enum class Mismatch { None, Malloc, Head, Records, Tail };
+// Locked: another caller held the kernel-files lock past the wait bound
+// (logged where it was met); not read again.
+enum class Mismatch { None, Malloc, Head, Records, Tail, Locked };
 
 void log_reason(Mismatch reason) {
     switch (reason) {
@@ -46,6 +49,7 @@ void log_reason(Mismatch reason) {
             lkp_log(LKP_ERR, "Failed to ignore the tail diff.");
             break;
         case Mismatch::None:
+        case Mismatch::Locked:
             break;
     }
 }
@@ -259,6 +263,10 @@ FILE *open_kernel_file(const char *path) {
 // under the lock, as close together as possible.
 int read_once(const char *pkg_name, char *state, PackagePatches *patches, Mismatch *reason) {
     KernelFilesLock lock(KernelFilesLock::Mode::Shared);
+    if (lock.timed_out()) {
+        *reason = Mismatch::Locked;
+        return LKP_OK;
+    }
     const Stream control_file(open_kernel_file(CONTROL_FILE));
     if (!control_file) {
         return LKP_OPEN_FAILED;
@@ -277,6 +285,7 @@ int read_once(const char *pkg_name, char *state, PackagePatches *patches, Mismat
 
 int check_record_available(const char *pkg_name, char *state, EnabledCount *enabled,
                            list_head *patch_list, bool *listed) {
+    const CallBudget budget;
     Mismatch reason = Mismatch::None;
     const bool collect = enabled != nullptr || patch_list != nullptr;
     for (int reading = 0; reading < READINGS; ++reading) {
@@ -284,6 +293,9 @@ int check_record_available(const char *pkg_name, char *state, EnabledCount *enab
         const int rc = read_once(pkg_name, state, collect ? &patches : nullptr, &reason);
         if (rc != LKP_OK) {
             return rc;
+        }
+        if (reason == Mismatch::Locked) {
+            return LKP_INVALID_ARGUMENT;
         }
         if (reason == Mismatch::None) {
             if (enabled != nullptr) {
