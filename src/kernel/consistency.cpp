@@ -61,7 +61,7 @@ public:
     struct Patch {
         char name[NAME_SIZE];
         uint64_t hash;
-        bool enabled;
+        PatchWord word;
     };
 
     // Adds the patch named by a control line's field (cut as a record would
@@ -73,23 +73,25 @@ public:
         Patch &patch = items_.get()[size_++];
         store_span(patch.name, NAME_SIZE, field);
         patch.hash = span_hash(field);
-        patch.enabled = false;
+        patch.word = PatchWord::Other;
         return true;
     }
     // A state line's patch field and state word: every patch of that name
     // takes the word's verdict. The key only spares most comparisons.
     void note_state(const field_span &field, const field_span &word) {
         const uint64_t hash = span_hash(field);
-        bool enabled = false;
+        PatchWord verdict = PatchWord::Other;
         bool judged = false;
         for (size_t i = 0; i < size_; ++i) {
             Patch &patch = items_.get()[i];
             if (patch.hash == hash && field_is(field, NAME_SIZE, patch.name)) {
                 if (!judged) {
-                    enabled = field_is(word, STATE_SIZE, STATE_ENABLED);
+                    verdict = field_is(word, STATE_SIZE, STATE_ENABLED)    ? PatchWord::Enabled
+                              : field_is(word, STATE_SIZE, STATE_DISABLED) ? PatchWord::Disabled
+                                                                           : PatchWord::Other;
                     judged = true;
                 }
-                patch.enabled = enabled;
+                patch.word = verdict;
             }
         }
     }
@@ -100,6 +102,7 @@ public:
             if (node == nullptr) {
                 return false;
             }
+            node->word = items_.get()[i].word;
             list_add_tail(&node->list, list);
         }
         return true;
@@ -108,7 +111,7 @@ public:
         EnabledCount result;
         result.patches = static_cast<int>(size_);
         for (size_t i = 0; i < size_; ++i) {
-            result.enabled += items_.get()[i].enabled ? 1 : 0;
+            result.enabled += items_.get()[i].word == PatchWord::Enabled ? 1 : 0;
         }
         return result;
     }

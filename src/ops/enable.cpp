@@ -41,6 +41,15 @@ bool is_already_switched(const EnabledCount &count, int mode) {
     return true;
 }
 
+EnabledCount count_enabled(list_head *head) {
+    EnabledCount count;
+    for (list_head *pos = head->next; pos != head; pos = pos->next) {
+        ++count.patches;
+        count.enabled += node_of(pos)->word == PatchWord::Enabled ? 1 : 0;
+    }
+    return count;
+}
+
 // An upstream kernel frees a patch once it is disabled: its livepatch
 // directory goes, its module stays, and it can never be enabled again. -262
 // (logged) when a patch of the package is gone so, before anything is written.
@@ -57,18 +66,19 @@ int check_none_freed(list_head *head) {
     return LKP_OK;
 }
 
-// Writes the switch of every patch not yet switched that way, each after the
-// kernel is quiet; stops at the first failure, undoing nothing.
+// Writes the switch of every patch the state file does not show switched
+// that way already ("enabled" for activation, "disabled" for deactivation), each after the kernel is quiet; stops at the first failure,
+// undoing nothing.
 int switch_patches(list_head *head, int mode) {
     const bool activate = mode == MODE_ACTIVATE;
     const int op = activate ? FS_OP_ENABLE : FS_OP_DISABLE;
     for (list_head *pos = activate ? head->next : head->prev; pos != head;
          pos = activate ? pos->next : pos->prev) {
-        const char *patch_name = node_of(pos)->patch_name;
-        if (is_patch_enabled(patch_name) == activate) {
+        const patch_node *patch = node_of(pos);
+        if (patch->word == (activate ? PatchWord::Enabled : PatchWord::Disabled)) {
             continue;
         }
-        int rc = switch_patch(op, patch_name);
+        int rc = switch_patch(op, patch->patch_name);
         if (rc != LKP_OK) {
             return rc;
         }
@@ -84,15 +94,10 @@ int lkp_enable(const char *pkg_name, int mode) {
         return LKP_CLOSE_FAILED;
     }
     char state[STATE_SIZE] = {};
-    EnabledCount count_enabled;
-    int rc = loaded_package_state(pkg_name, state, &count_enabled);
-    if (rc != LKP_OK || is_already_switched(count_enabled, mode)) {
-        return rc;
-    }
     PatchList patches;
     int32_t count = 0;
-    rc = list_package_patches(pkg_name, patches, &count);
-    if (rc != LKP_OK) {
+    int rc = loaded_package_patches(pkg_name, state, patches, &count);
+    if (rc != LKP_OK || is_already_switched(count_enabled(patches.head()), mode)) {
         return rc;
     }
     if (mode == MODE_ACTIVATE) {
