@@ -4,6 +4,7 @@
 // that waits itself (lkpctl --wait, the update module).
 #include "guest_operators.h"
 
+#include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -35,6 +36,13 @@ long now_ms() {
 
 bool has(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
+}
+
+// The package's file in the operators' store (lkpctl install's).
+std::string store_path(const SlotPackage &package) {
+    utsname uts{};
+    uname(&uts);
+    return std::string("/var/lib/tesvar/") + uts.release + "/" + package.name;
 }
 
 const char *name_of(const SlotPackage &package) {
@@ -228,8 +236,18 @@ void three_patches_back_to_back() {
 // through the store (the kernel freed it; lkpctl loads it again).
 void boot_and_activate_through_the_store() {
     lkpctl({"install", path_of(TRIPLE_A), path_of(TRIPLE_B)});
+    take_log();
+    const bool manager_was_there = module_loaded("tesvar");
     ToolRun run = lkpctl({"boot"});
     CHECK_EQ(run.out, "triple_a.tar.gz: applied\ntriple_b.tar.gz: applied\n");
+    // Before the first load inserts the patch manager, boot's look at the
+    // first package's state finds no control file and the library says so.
+    for (const std::string &line : errors_in(take_log())) {
+        CHECK(!manager_was_there);
+        CHECK(line == "[LKP-ERR]:open_file: The file is not existent." ||
+              line == "[LKP-ERR]:Failed to open /proc/navo_lkp_list." ||
+              line == "[LKP-ERR]:LKP-STATE: The record is not the same.");
+    }
     run = lkpctl({"boot"});
     CHECK_EQ(run.out, "triple_a.tar.gz: already active\ntriple_b.tar.gz: already active\n");
     CHECK_EQ(read_required(CONTROL), records_of(TRIPLE_A) + records_of(TRIPLE_B));
@@ -237,7 +255,8 @@ void boot_and_activate_through_the_store() {
     lkpctl({"deactivate", TRIPLE_A.name});
     CHECK_EQ(lkpctl({"state", TRIPLE_A.name}).out, "disabled 2\n");
     run = lkpctl({"activate", TRIPLE_A.name});
-    CHECK(has(run.out + run.err, "store"));
+    CHECK(has(run.out + run.err, "the kernel freed the disabled patches of " + TRIPLE_A.name +
+                                     "; removed and loaded again from " + store_path(TRIPLE_A)));
     CHECK_EQ(lkpctl({"state", TRIPLE_A.name}).out, "enabled 5\n");
     CHECK_EQ(lkpctl({"state", TRIPLE_B.name}).out, "enabled 5\n");
     // Loaded again: its records come after triple_b's.

@@ -180,15 +180,18 @@ build_modules
 build_initramfs
 say "initramfs $(du -h "$work/initrd.gz" | cut -f1)"
 # ---- the boots: suite, vCPU count and the guest init's words (the
-# operators' suite: lkpvm.repeat=N repeats of each scenario, lkpvm.busy=N
-# processes spinning beside it), one boot per line. The transition suite has
-# a boot of its own so that its sleeping thread stalls no other case.
+# operators' suite: lkpvm.repeat=N repeats of each scenario, LKPVM_REPEAT
+# of them, 1 by default, for a round on two vCPUs takes about two minutes;
+# lkpvm.busy=N processes spinning beside it), one boot per line. The
+# transition suite has a boot of its own so that its sleeping thread stalls
+# no other case.
+repeat=${LKPVM_REPEAT:-1}
 boots=(
   "main 1"
   "transitions 2"
-  "operators 1 lkpvm.repeat=1"
-  "operators 2 lkpvm.repeat=1"
-  "operators 2 lkpvm.repeat=1 lkpvm.busy=2"
+  "operators 1 lkpvm.repeat=$repeat"
+  "operators 2 lkpvm.repeat=$repeat"
+  "operators 2 lkpvm.repeat=$repeat lkpvm.busy=2"
 )
 # ---- end of the boots
 for entry in "${boots[@]}"; do
