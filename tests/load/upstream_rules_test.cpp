@@ -26,6 +26,7 @@ constexpr int32_t STATE_DISABLED = 2;
 constexpr int32_t STATE_INVALID = 9;
 constexpr int32_t OPEN_FAILED = -262;
 constexpr int TRANSITION_MS = 20;
+constexpr int LONG_TRANSITION_MS = 1000;
 constexpr int STUCK_TASK = 4100001;
 constexpr const char *PKG_B = "hotfix_02.tar.gz";
 constexpr const char *LOCK_FILE = "/run/tesvar-kernel-files.lock";
@@ -73,8 +74,10 @@ protected:
     }
 };
 
-// 1: a package of three patches loads; each insertion waits for the one before.
+// 1: a package of three patches loads; each insertion waits for the one before
+// (transitions of a second, longer than a unit takes to prepare).
 TEST_F(UpstreamRules, ThreePatchPackageLoads) {
+    lkpsim::set_transition_time(LONG_TRANSITION_MS);
     EXPECT_EQ(navo_lkp_load(three_patches().c_str()), 0);
     expect_events(installed(PKG, {"fix_1", "fix_2", "fix_3"}),
                   {info("LKP-LOAD:Success to load.")});
