@@ -254,9 +254,16 @@ void boot_and_activate_through_the_store() {
 
     lkpctl({"deactivate", TRIPLE_A.name});
     CHECK_EQ(lkpctl({"state", TRIPLE_A.name}).out, "disabled 2\n");
+    take_log();
     run = lkpctl({"activate", TRIPLE_A.name});
     CHECK(has(run.out + run.err, "the kernel freed the disabled patches of " + TRIPLE_A.name +
                                      "; removed and loaded again from " + store_path(TRIPLE_A)));
+    // lkpctl learns of the freed patches from the library's refusal, which
+    // is logged as such before the package is loaded again.
+    const Lines activate_errors = errors_in(take_log());
+    CHECK_EQ(static_cast<int>(activate_errors.size()), 2);
+    CHECK(freed_line_in(activate_errors));
+    CHECK(log_has(activate_errors, "[LKP-ERR]:LKP-ACTIVATE:Failed to activate."));
     CHECK_EQ(lkpctl({"state", TRIPLE_A.name}).out, "enabled 5\n");
     CHECK_EQ(lkpctl({"state", TRIPLE_B.name}).out, "enabled 5\n");
     // Loaded again: its records come after triple_b's.
