@@ -16,7 +16,7 @@
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/.." && pwd)
-build= work= limit=300
+build= work= limit=600
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) build=$2; shift 2 ;;
