@@ -16,7 +16,7 @@
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/.." && pwd)
-build= work= limit=300
+build= work= limit=600
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) build=$2; shift 2 ;;
@@ -103,6 +103,10 @@ build_packages() {
     pack dup.tar.gz "$ko/lkp_version.ko" "$ko/lkp_target.ko"
     pack dash.tar.gz "$ko/lkp-dash-fix.ko"
     pack sleeper.tar.gz "$ko/lkp_sleeper_fix.ko"
+    # The operators' suite: two packages of three patches and a cumulative one.
+    pack triple_a.tar.gz "$ko/lkp_slot1_fix.ko" "$ko/lkp_slot2_fix.ko" "$ko/lkp_slot3_fix.ko"
+    pack triple_b.tar.gz "$ko/lkp_slot4_fix.ko" "$ko/lkp_slot5_fix.ko" "$ko/lkp_slot6_fix.ko"
+    pack cumulative.tar.gz "$ko/lkp_slots_all.ko"
     pack_by_hand renamed.tar.gz "$stage/lkp_renamed.ko"
   )
 }
@@ -131,6 +135,11 @@ build_initramfs() {
   done
   cp "$ko/tesvar.ko" "$root/lib/modules/$release/mts/tesvar.ko"
   cp "$ko/livepatch_state.ko" "$ko/lkp_target.ko" "$ko/lkp_sleeper.ko" "$root/opt/lkp/ko/"
+  # The operators' suite: the slots' target module, the update module where
+  # the update client looks for it.
+  cp "$ko/lkp_slots.ko" "$root/opt/lkp/ko/"
+  mkdir -p "$root/usr/share/mender/modules/v3"
+  cp "$src/mender/tesvar-livepatch" "$root/usr/share/mender/modules/v3/"
   cp "$build/src/libtesvar.so.1" "$root/lib/x86_64-linux-gnu/"
   cp "$build/tools/lkpctl" "$build/vmtest/lkp_guest_test" "$root/opt/lkp/bin/"
   copy_libraries "$root" "$build/tools/lkpctl"
@@ -141,17 +150,19 @@ build_initramfs() {
   (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initrd.gz"
 }
 
-# Boots the guest to run one suite ("main" or "transitions") on some vCPUs;
-# its console is the verdict.
-boot() { # image suite vcpus
-  local image=$1 suite=$2 vcpus=$3 console=$work/console-$2.log status=0
+# Boots the guest to run one suite on some vCPUs, with more kernel command
+# line words for the guest's init (vmtest/guest_init.sh); its console is the
+# verdict.
+boot() { # image suite vcpus words
+  local image=$1 suite=$2 vcpus=$3 words=$4 status=0 console
+  console=$work/console-$(echo "$suite $vcpus $words" | sed 's/[^a-z0-9]/-/g; s/-*$//').log
   timeout -k 5 "$limit" qemu-system-x86_64 -accel tcg -cpu max -smp "$vcpus" -m 512 \
     -nographic -no-reboot -kernel "$image" -initrd "$work/initrd.gz" \
-    -append "console=ttyS0 quiet panic=-1 lkpvm.suite=$suite" </dev/null >"$console" 2>&1 ||
+    -append "console=ttyS0 quiet panic=-1 lkpvm.suite=$suite $words" </dev/null >"$console" 2>&1 ||
     status=$?
   tr -d '\r' <"$console" >"$console.txt"
   # The first line may follow the firmware's escape sequences: no anchor.
-  grep -oE 'LKPVM-(CASE|XFAIL|FAIL|VERDICT).*' "$console.txt" || true
+  grep -oE 'LKPVM-(CASE|XFAIL|FAIL|MEASURE|VERDICT).*' "$console.txt" || true
   if [ "$status" = 124 ] || [ "$status" = 137 ]; then
     tail -n 40 "$console.txt" >&2
     fail "the guest did not finish within ${limit}s"
@@ -167,8 +178,25 @@ start=$(date +%s)
 image=$(kernel_image)
 build_modules
 build_initramfs
-say "booting ($(du -h "$work/initrd.gz" | cut -f1) initramfs)"
-boot "$image" main 1
-say "booting again with two vCPUs for the transition suite"
-boot "$image" transitions 2
+say "initramfs $(du -h "$work/initrd.gz" | cut -f1)"
+# ---- the boots: suite, vCPU count and the guest init's words (the
+# operators' suite: lkpvm.repeat=N repeats of each scenario, LKPVM_REPEAT
+# of them, 1 by default, for a round on two vCPUs takes about two minutes;
+# lkpvm.busy=N processes spinning beside it), one boot per line. The
+# transition suite has a boot of its own so that its sleeping thread stalls
+# no other case.
+repeat=${LKPVM_REPEAT:-1}
+boots=(
+  "main 1"
+  "transitions 2"
+  "operators 1 lkpvm.repeat=$repeat"
+  "operators 2 lkpvm.repeat=$repeat"
+  "operators 2 lkpvm.repeat=$repeat lkpvm.busy=2"
+)
+# ---- end of the boots
+for entry in "${boots[@]}"; do
+  read -r suite vcpus words <<<"$entry"
+  say "booting: suite $suite, $vcpus vCPU(s) $words"
+  boot "$image" "$suite" "$vcpus" "$words"
+done
 say "PASS in $(($(date +%s) - start)) s"

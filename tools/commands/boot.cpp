@@ -6,6 +6,8 @@
 
 #include "check.h"
 #include "explain.h"
+#include "frame/result_codes.h"
+#include "freed_package.h"
 #include "json.h"
 #include "list.h"
 #include "signals.h"
@@ -53,8 +55,12 @@ std::string partial_count(const std::string &name) {
     return "";
 }
 
+constexpr const char *RELOADED = "reloaded (the kernel had freed its disabled patches)";
+
 // Loads (unless loaded) and activates one installed package. A partially
-// loaded one is taken out first and loaded again from the store.
+// loaded one is taken out first and loaded again from the store; a loaded
+// one whose disabled patches the kernel has freed is removed and loaded
+// again.
 Applied apply_now(const Invocation &inv, const std::string &dir, const std::string &name) {
     const std::string partial = partial_count(name);
     if (!partial.empty()) {
@@ -83,6 +89,13 @@ Applied apply_now(const Invocation &inv, const std::string &dir, const std::stri
         }
     }
     const int32_t result = navo_lkp_activate(name.c_str());
+    if (result == tesvar::LKP_OPEN_FAILED && loaded && has_freed_patch(name)) {
+        const Reloaded reloaded = reload_freed(inv, name);
+        if (reloaded.result != 0) {
+            return failed(name, reloaded.result, reloaded.detail);
+        }
+        return Applied{name, RELOADED, 0, "", "", "", false};
+    }
     if (result != 0) {
         return failed(name, result, "");
     }

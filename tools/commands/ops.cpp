@@ -8,6 +8,7 @@
 
 #include "cli.h"
 #include "frame/result_codes.h"
+#include "freed_package.h"
 #include "json.h"
 #include "pack_names.h"
 #include "tesvar.h"
@@ -94,10 +95,25 @@ Outcome run_validate(const Invocation &inv) {
     return package_file_op(navo_lkp_validate, inv, "valid (trial load and removal passed)");
 }
 
+// A package whose disabled patches the kernel has freed cannot be activated:
+// it is removed and loaded again from the store when the store has it.
 Outcome run_activate(const Invocation &inv) {
-    return undoable(finish_transitions(inv, package_op(navo_lkp_activate, inv, "activated"),
-                                       inv.args[0], Change::Activate),
-                    Change::Activate, inv.args[0]);
+    const std::string &package = inv.args[0];
+    Outcome outcome = package_op(navo_lkp_activate, inv, "activated");
+    if (outcome.result != tesvar::LKP_OPEN_FAILED || !has_freed_patch(package)) {
+        return undoable(finish_transitions(inv, outcome, package, Change::Activate),
+                        Change::Activate, package);
+    }
+    const Reloaded reloaded = reload_freed(inv, package);
+    Outcome again = outcome_of(reloaded.result);
+    again.data = outcome.data;
+    if (again.exit_status == EXIT_OK) {
+        again.text = package + ": activated: " + reloaded.detail + "\n";
+    } else {
+        again.details.push_back(reloaded.detail);
+    }
+    return undoable(finish_transitions(inv, again, package, Change::Load), Change::Activate,
+                    package);
 }
 
 Outcome run_deactivate(const Invocation &inv) {
