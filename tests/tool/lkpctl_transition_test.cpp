@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <regex>
 
+#include "host_probe.h"
 #include "lkpsim/lkpsim.h"
 #include "tool_support.h"
 
@@ -196,6 +197,10 @@ TEST_F(LkpctlTransitionTest, StalledDeactivationIsEnabledAgain) {
 TEST_F(LkpctlTransitionTest, ProgressOnATerminal) {
     if (emulated()) {
         GTEST_SKIP() << "script would start the emulated lkpctl natively";
+    }
+    const std::string no_terminal = lkptest::missing_terminal();
+    if (!no_terminal.empty()) {
+        GTEST_SKIP() << no_terminal;
     }
     load_package();
     lkpsim::set_transition_scene(lkpsim::TransitionScene::UntilReleased);
