@@ -54,7 +54,10 @@ scripts/check-needed.sh "$root/usr/lib/$multiarch/libtesvar.so.1"
 # Built against the installed header and library, with the installed .pc.
 pc=$root/usr/lib/$multiarch/pkgconfig
 libs=$(PKG_CONFIG_LIBDIR=$pc pkg-config --libs tesvar)
-[ "$libs" = "-L$root/usr/lib/$multiarch -ltesvar" ] || fail "pkg-config --libs tesvar: $libs"
+read -r libdir library <<<"$libs"
+[ "$library" = -ltesvar ] && [ "$(realpath "${libdir#-L}")" = "$(realpath "$root/usr/lib/$multiarch")" ] ||
+  fail "pkg-config --libs tesvar: $libs"
+echo "85-debian: pkg-config --libs tesvar: $libs"
 cflags=$(PKG_CONFIG_LIBDIR=$pc pkg-config --cflags tesvar)
 cat >"$work/use_tesvar.c" <<'PROGRAM'
 /* Uses the installed library: a result code's message from the function and
