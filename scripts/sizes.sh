@@ -26,7 +26,7 @@ row() {
   "$2" --strip-all "$copy"
   local needed
   needed=$(readelf -d "$copy" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p' | paste -sd ' ' | sed 's/ /, /g')
-  printf '| %s | `%s` | %s | %s |\n' "$1" "${3##*/}" "$(stat -c %s "$copy" | numfmt --grouping)" "$needed"
+  printf '| %s | `%s` | %s | %s |\n' "$1" "${3##*/}" "$(stat -c %s "$copy") ($(( ($(stat -c %s "$copy") + 512) / 1024 )) KiB)" "$needed"
 }
 
 section=$scratch/section.md
