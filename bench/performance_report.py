@@ -319,9 +319,24 @@ def main():
     text += [""]
     with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "performance_notes.md")) as handle:
         text += [handle.read().rstrip(), ""]
+    text += kept_sizes(page)
     with open(page, "w") as handle:
         handle.write("\n".join(text))
     return 0
+
+
+def kept_sizes(page):
+    """The section scripts/sizes.sh writes (between its markers), kept as it
+    is: this run measures no sizes."""
+    try:
+        with open(page) as handle:
+            old = handle.read()
+    except FileNotFoundError:
+        return []
+    start, end = old.find("<!-- sizes -->"), old.find("<!-- /sizes -->")
+    if start < 0 or end < start:
+        return []
+    return [old[start:end + len("<!-- /sizes -->")], ""]
 
 
 if __name__ == "__main__":

@@ -10,6 +10,8 @@ packages=(
   valgrind man-db
   # the manual pages' linter and the directory of bash completions
   mandoc bash-completion
+  # the list of skipped tests at the end of a run (.ci/skip-report)
+  python3
   # the update module's end-to-end tests with the real client
   mender-client mender-artifact openssl busybox-static
 )

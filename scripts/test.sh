@@ -23,6 +23,16 @@ case "$mode" in
 esac
 
 cmake -S . -B "$build" "${cmake_args[@]}" >/dev/null
+
+# Every run leaves its results (GoogleTest XML, ctest's JUnit) where .ci/run
+# asks (TESVAR_TEST_RESULTS) or in the build tree, and ends with the list of
+# skipped tests and their reasons (.ci/skip-report). Not under /tmp: the
+# tests see a private one.
+results=${TESVAR_TEST_RESULTS:-$PWD/$build/test-results}
+rm -rf "$results"
+mkdir -p "$results/gtest"
+export GTEST_OUTPUT="xml:$results/gtest/"
+report_skips() { .ci/skip-report --tier "$results"; }
 if [ "$mode" = --tsan ]; then
   # Only what the threaded tests need; a race report fails the test. The
   # simulated kernel side forks processes of its own from the threaded test
@@ -30,8 +40,11 @@ if [ "$mode" = --tsan ]; then
   # told (die_after_fork=0); they share no memory with the test process.
   cmake --build "$build" -j"$(nproc)" --target concurrency_test cloexec_test lkpctl
   export TSAN_OPTIONS="halt_on_error=1 exitcode=66 die_after_fork=0 ${TSAN_OPTIONS:-}"
-  cd "$build"
-  exec ctest --output-on-failure -R '^(concurrency|cloexec)_test$'
+  status=0
+  (cd "$build" && ctest --output-on-failure --output-junit "$results/ctest.xml" \
+    -R '^(concurrency|cloexec)_test$') || status=$?
+  report_skips
+  exit $status
 fi
 cmake --build "$build" -j"$(nproc)"
 
@@ -42,19 +55,31 @@ if [ "$mode" = --valgrind ]; then
   # inherit.
   status=0
   log=$(mktemp)
-  trap 'rm -f "$log"' EXIT
+  trap 'rm -f "$log" "$log.out"' EXIT
   # A test's stdin is /dev/null: a program it starts on a terminal (script)
   # would otherwise read the rest of this list.
   while IFS= read -r test; do
     echo "== valgrind ${test#"$build"/}"
+    code=0
     valgrind --vgdb=no --error-exitcode=99 --leak-check=full \
       --show-leak-kinds=definite,indirect --errors-for-leak-kinds=definite,indirect \
       --track-fds=yes --child-silent-after-fork=yes -q --log-file="$log" \
-      "$test" --gtest_brief=1 </dev/null && scripts/valgrind_fds.awk "$log" ||
-      { status=1; cat "$log"; }
+      "$test" --gtest_brief=1 </dev/null >"$log.out" 2>&1 || code=$?
+    cat "$log.out"
+    if [ "$code" -eq 77 ]; then
+      # The host lacks what the simulated kernel side needs: every test skipped.
+      echo "${test##*/}: $(sed -n 's/.*\[  SKIPPED \] //p' "$log.out" | head -1)" \
+        >>"$results/skipped-executables"
+    elif [ "$code" -ne 0 ] || ! scripts/valgrind_fds.awk "$log"; then
+      status=1
+      cat "$log"
+    fi
   done < <(find "$build/tests" -type f -executable -name '*_test' | sort)
+  report_skips
   exit $status
 fi
 
-cd "$build"
-ctest --output-on-failure
+status=0
+(cd "$build" && ctest --output-on-failure --output-junit "$results/ctest.xml") || status=$?
+report_skips
+exit $status

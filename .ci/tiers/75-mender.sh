@@ -22,5 +22,13 @@ module="$stage/usr/share/mender/modules/v3/tesvar-livepatch"
 sh -n "$module"
 busybox sh -n "$module"
 
-cd "$build"
-ctest --output-on-failure --no-tests=error -R '^mender_e2e$'
+# Results and skips as scripts/test.sh records them (.ci/skip-report): a
+# skipped mender_e2e (no simulated kernel side on this host) fails CI.
+results=${TESVAR_TEST_RESULTS:-$PWD/$build/test-results-mender}
+rm -rf "$results"
+mkdir -p "$results"
+status=0
+(cd "$build" && ctest --output-on-failure --no-tests=error -R '^mender_e2e$' \
+  --output-junit "$results/ctest.xml") || status=$?
+.ci/skip-report --tier "$results"
+exit $status
