@@ -6,9 +6,9 @@
 
 #include "check.h"
 #include "explain.h"
-#include "json.h"
-#include "freed_package.h"
 #include "frame/result_codes.h"
+#include "freed_package.h"
+#include "json.h"
 #include "store.h"
 #include "tesvar.h"
 #include "transition_command.h"

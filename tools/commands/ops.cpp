@@ -7,8 +7,8 @@
 #include <string>
 
 #include "cli.h"
-#include "freed_package.h"
 #include "frame/result_codes.h"
+#include "freed_package.h"
 #include "json.h"
 #include "pack_names.h"
 #include "tesvar.h"
