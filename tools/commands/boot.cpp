@@ -9,6 +9,8 @@
 #include "frame/result_codes.h"
 #include "freed_package.h"
 #include "json.h"
+#include "list.h"
+#include "signals.h"
 #include "store.h"
 #include "tesvar.h"
 #include "transition_command.h"
@@ -40,9 +42,34 @@ std::string joined_details(const std::vector<std::string> &details) {
 
 constexpr const char *RELOADED = "reloaded (the kernel had freed its disabled patches)";
 
-// Loads (unless loaded) and activates one installed package. A loaded one
-// whose disabled patches the kernel has freed is removed and loaded again.
+// "2 of 3 patches" when the package is loaded with only some of its
+// patches, else "".
+std::string partial_count(const std::string &name) {
+    std::vector<PackageView> loaded;
+    if (loaded_packages(&loaded) != 0) {
+        return "";
+    }
+    for (const PackageView &package : loaded) {
+        if (package.name == name && package.partial()) {
+            return package.count_text();
+        }
+    }
+    return "";
+}
+
+// Loads (unless loaded) and activates one installed package. A partially
+// loaded one is taken out first and loaded again from the store, and so is
+// a loaded one whose disabled patches the kernel has freed.
 Applied apply_now(const Invocation &inv, const std::string &dir, const std::string &name) {
+    const std::string partial = partial_count(name);
+    if (!partial.empty()) {
+        const Outcome out = take_out(inv, name);
+        if (out.exit_status != EXIT_OK) {
+            return failed(name, out.result,
+                          "partially loaded (" + partial + ") and could not be taken out" +
+                              (out.details.empty() ? "" : ": " + joined_details(out.details)));
+        }
+    }
     const std::string state = package_state(name);
     if (state == "enabled") {
         return Applied{name, "already active", 0, "", "", "", false};
@@ -57,7 +84,7 @@ Applied apply_now(const Invocation &inv, const std::string &dir, const std::stri
             // The load inserts the patch manager module when it can; when
             // that failed, that is the reason, not the package.
             return failed(name, result,
-                          manager_loaded() ? first_check_problem(path) : manager_missing());
+                          manager_loaded() ? load_failure_reason(path, result) : manager_missing());
         }
     }
     const int32_t result = navo_lkp_activate(name.c_str());
@@ -71,13 +98,16 @@ Applied apply_now(const Invocation &inv, const std::string &dir, const std::stri
     if (result != 0) {
         return failed(name, result, "");
     }
+    if (!partial.empty()) {
+        return Applied{name, "reloaded", 0, "was partially loaded: " + partial, "", "", false};
+    }
     return Applied{name, loaded ? "activated" : "applied", 0, "", "", "", false};
 }
 
 // With --wait, the package's transitions must end as after load and
 // activate; a stalled one is undone as those commands undo it.
 Applied wait_for(const Invocation &inv, Applied applied) {
-    const bool loaded_now = applied.action == "applied" || applied.action == RELOADED;
+    const bool loaded_now = applied.action != "activated";
     const PackageWait waited =
         wait_for_package(inv, applied.name, loaded_now ? Change::Load : Change::Activate,
                          loaded_now ? "load" : "activate");
@@ -100,7 +130,8 @@ Applied apply(const Invocation &inv, const std::string &dir, const std::string &
 
 std::string line_of(const Applied &applied) {
     if (applied.result == 0) {
-        return applied.name + ": " + applied.action + "\n" + applied.waited;
+        const std::string why = applied.explanation.empty() ? "" : " (" + applied.explanation + ")";
+        return applied.name + ": " + applied.action + why + "\n" + applied.waited;
     }
     std::string line = applied.name + ": failed: " + std::to_string(applied.result) + ": " +
                        navo_lkp_strerror(applied.result);
@@ -123,6 +154,16 @@ std::string json_of(const Applied &applied) {
         object.raw("transition", applied.transition);
     }
     return object.str();
+}
+
+// What boot changed, taken back newest first when an operator cancels it.
+std::string undo_all(const std::vector<Applied> &changed) {
+    std::string text;
+    for (auto it = changed.rbegin(); it != changed.rend(); ++it) {
+        const Change change = it->action == "activated" ? Change::Activate : Change::Load;
+        text += (text.empty() ? "" : "; ") + it->name + " " + undo_change(change, it->name);
+    }
+    return text;
 }
 
 }  // namespace
@@ -150,8 +191,15 @@ Outcome run_boot(const Invocation &inv) {
     Outcome outcome = outcome_of(0);
     JsonArray packages;
     size_t failures = 0;
+    std::vector<Applied> changed;
     for (const std::string &name : order) {
+        if (termination_pending()) {
+            break;  // cancelled: what was done is undone below
+        }
         const Applied applied = apply(inv, dir, name);
+        if (applied.result == 0 && applied.action != "already active") {
+            changed.push_back(applied);
+        }
         outcome.text += line_of(applied);
         packages.raw(json_of(applied));
         if (applied.result != 0 && ++failures == 1) {
@@ -173,6 +221,9 @@ Outcome run_boot(const Invocation &inv) {
                                   " installed packages failed");
     }
     outcome.data = JsonObject().string("store", dir).raw("packages", packages.str()).str();
+    if (!changed.empty()) {
+        outcome.undo = [changed] { return undo_all(changed); };
+    }
     return outcome;
 }
 
