@@ -101,11 +101,14 @@ int fs_op(int op, int32_t num, const char *pkg_name, const char *patch_name) {
 
 int switch_patch(int op, const char *patch_name) {
     int rc = LKP_OK;
-    (void)retry_while_busy(patch_name, [op, patch_name, &rc] {
-        int refusal = 0;
-        rc = write_to_kernel(op, 0, nullptr, patch_name, &refusal);
-        return rc == LKP_CLOSE_FAILED && refusal != 0 ? -refusal : static_cast<int32_t>(rc);
-    }, true);
+    (void)retry_while_busy(
+        patch_name,
+        [op, patch_name, &rc] {
+            int refusal = 0;
+            rc = write_to_kernel(op, 0, nullptr, patch_name, &refusal);
+            return rc == LKP_CLOSE_FAILED && refusal != 0 ? -refusal : static_cast<int32_t>(rc);
+        },
+        true);
     return rc;
 }
 

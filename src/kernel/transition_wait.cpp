@@ -23,9 +23,9 @@ namespace {
 
 // dir/name/leaf; false when it does not fit.
 bool build_path(char (&path)[PATH_BUFFER_SIZE], const char *name, const char *leaf) {
-    return is_whole_text(snprintf_s(path, sizeof(path), sizeof(path) - 1, "%s/%s/%s",
-                                    LIVEPATCH_DIR, name, leaf),
-                         PATH_BUFFER_SIZE);
+    return is_whole_text(
+        snprintf_s(path, sizeof(path), sizeof(path) - 1, "%s/%s/%s", LIVEPATCH_DIR, name, leaf),
+        PATH_BUFFER_SIZE);
 }
 
 // The first character of a patch's small livepatch file, '\0' when it cannot
@@ -45,14 +45,15 @@ char first_char(const char *patch_name, const char *leaf) {
 
 }  // namespace
 
-bool is_patch_enabled(const char *patch_name) { return first_char(patch_name, "enabled") == '1'; }
+bool is_patch_enabled(const char *patch_name) {
+    return first_char(patch_name, "enabled") == '1';
+}
 
 bool has_livepatch_dir(const char *patch_name) {
     char path[PATH_BUFFER_SIZE];
     struct stat status {};
     // "dir/name/": only a directory is found under a trailing slash.
-    return build_path(path, patch_name, "") && stat(path, &status) == 0 &&
-           S_ISDIR(status.st_mode);
+    return build_path(path, patch_name, "") && stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 bool find_patch_in_transition(char (&name)[NAME_SIZE], const char *except) {
@@ -60,8 +61,7 @@ bool find_patch_in_transition(char (&name)[NAME_SIZE], const char *except) {
     if (!tree) {
         return false;
     }
-    for (const dirent *entry = readdir(tree.get()); entry != nullptr;
-         entry = readdir(tree.get())) {
+    for (const dirent *entry = readdir(tree.get()); entry != nullptr; entry = readdir(tree.get())) {
         if (is_dot_entry(entry->d_name) ||
             (except != nullptr && std::strcmp(entry->d_name, except) == 0) ||
             first_char(entry->d_name, "transition") != '1') {

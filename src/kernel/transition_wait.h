@@ -30,7 +30,9 @@ bool find_patch_in_transition(char (&name)[NAME_SIZE], const char *except = null
 bool wait_until_quiet(Backoff &backoff, const char *except = nullptr);
 
 // The kernel's "not now": EBUSY or EAGAIN.
-inline bool is_busy_answer(int32_t result) { return result == -EBUSY || result == -EAGAIN; }
+inline bool is_busy_answer(int32_t result) {
+    return result == -EBUSY || result == -EAGAIN;
+}
 
 // The one line that says the wait bound was hit: it names the patch still
 // in transition, or `subject` when none is and the kernel still says busy.

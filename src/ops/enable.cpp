@@ -67,8 +67,8 @@ int check_none_freed(list_head *head) {
 }
 
 // Writes the switch of every patch the state file does not show switched
-// that way already ("enabled" for activation, "disabled" for deactivation), each after the kernel is quiet; stops at the first failure,
-// undoing nothing.
+// that way already ("enabled" for activation, "disabled" for deactivation), each after the kernel
+// is quiet; stops at the first failure, undoing nothing.
 int switch_patches(list_head *head, int mode) {
     const bool activate = mode == MODE_ACTIVATE;
     const int op = activate ? FS_OP_ENABLE : FS_OP_DISABLE;

@@ -5,8 +5,8 @@
 
 #include "frame/log.h"
 #include "frame/result_codes.h"
-#include "kernel/control_file.h"
 #include "kernel/change_lock.h"
+#include "kernel/control_file.h"
 #include "kernel/kernel_paths.h"
 #include "kernel/patch_list.h"
 #include "kernel/record.h"

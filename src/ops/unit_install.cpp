@@ -9,10 +9,10 @@
 
 #include "frame/log.h"
 #include "frame/result_codes.h"
+#include "kernel/change_lock.h"
 #include "kernel/control_file.h"
 #include "kernel/kernel_paths.h"
 #include "kernel/modules.h"
-#include "kernel/change_lock.h"
 #include "kernel/transition_wait.h"
 #include "ops/patch_removal.h"
 #include "ops/unit_layout.h"
@@ -62,9 +62,9 @@ void remove_module(const char *patch_name) {
 // taken out again at once.
 int insert_and_register(const UnitContext &unit, const char *module_path, const char *patch_name) {
     const ChangeLock change;
-    int rc = change.timed_out()
-                 ? -EAGAIN
-                 : retry_while_busy(patch_name, [module_path] { return navo_lkp_insmod(module_path); });
+    int rc = change.timed_out() ? -EAGAIN : retry_while_busy(patch_name, [module_path] {
+        return navo_lkp_insmod(module_path);
+    });
     if (rc == ENOPKG_CODE) {
         lkp_log(LKP_ERR, "The target %s not loaded", module_path);
         return LKP_TARGET_NOT_LOADED;

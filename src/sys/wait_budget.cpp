@@ -52,7 +52,9 @@ CallBudget::CallBudget() noexcept {
     }
 }
 
-CallBudget::~CallBudget() { --call_depth; }
+CallBudget::~CallBudget() {
+    --call_depth;
+}
 
 int64_t wait_deadline_ms() noexcept {
     return call_depth > 0 ? call_deadline_ms : deadline_from_now();
@@ -60,7 +62,9 @@ int64_t wait_deadline_ms() noexcept {
 
 Backoff::Backoff() noexcept : deadline_ms_(wait_deadline_ms()) {}
 
-bool Backoff::spent() const noexcept { return monotonic_ms() >= deadline_ms_; }
+bool Backoff::spent() const noexcept {
+    return monotonic_ms() >= deadline_ms_;
+}
 
 bool Backoff::pause() noexcept {
     const int64_t left = deadline_ms_ - monotonic_ms();

@@ -174,10 +174,10 @@ TEST_F(DefaultKernel, RemovalRefusedInTheRollbackIsRetried) {
     const std::string path = second_unit_fails();
     lkpsim::fail_next_delete(EAGAIN, "fix_1");
     EXPECT_EQ(navo_lkp_load(path.c_str()), TARGET_NOT_LOADED);
-    expect_events({"init fix_1 0", "op add,2,hotfix_01.tar.gz,fix_1", "init fix_2 -65",
-                   "delete fix_1 0x880 -11", "delete fix_1 0x880 0",
-                   "op rm,2,hotfix_01.tar.gz,fix_1"},
-                  {target_line("fix_2"), kLoadFailed});
+    expect_events(
+        {"init fix_1 0", "op add,2,hotfix_01.tar.gz,fix_1", "init fix_2 -65",
+         "delete fix_1 0x880 -11", "delete fix_1 0x880 0", "op rm,2,hotfix_01.tar.gz,fix_1"},
+        {target_line("fix_2"), kLoadFailed});
     expect_no_patches();
 }
 

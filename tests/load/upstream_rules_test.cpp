@@ -13,8 +13,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <string>
 #include <ostream>
+#include <string>
 
 #include "load_support.h"
 
@@ -79,8 +79,7 @@ protected:
 TEST_F(UpstreamRules, ThreePatchPackageLoads) {
     lkpsim::set_transition_time(LONG_TRANSITION_MS);
     EXPECT_EQ(navo_lkp_load(three_patches().c_str()), 0);
-    expect_events(installed(PKG, {"fix_1", "fix_2", "fix_3"}),
-                  {info("LKP-LOAD:Success to load.")});
+    expect_events(installed(PKG, {"fix_1", "fix_2", "fix_3"}), {info("LKP-LOAD:Success to load.")});
     EXPECT_EQ(navo_lkp_state(PKG), STATE_ENABLED);
 }
 
@@ -101,14 +100,14 @@ TEST_F(UpstreamRules, PreloadOfThreePatchesLeavesNothing) {
     const std::string path = three_patches();
     for (auto trial : {navo_lkp_preload, navo_lkp_validate}) {
         EXPECT_EQ(trial(path.c_str()), 0);
-        expect_events(installed(PKG, {"fix_1", "fix_2", "fix_3"}) +
-                          Lines{"enable fix_3 0", "enable fix_2 0", "enable fix_1 0",
-                                "delete fix_3 0x880 0", "op rm,3,hotfix_01.tar.gz,fix_3",
-                                "delete fix_2 0x880 0", "op rm,3,hotfix_01.tar.gz,fix_2",
-                                "delete fix_1 0x880 0", "op rm,3,hotfix_01.tar.gz,fix_1"},
-                      {info("LKP-LOAD:Success to load."),
-                       info("LKP-DEACTIVATE:Success to deactivate."),
-                       info("LKP-REMOVE:Success to remove the hotfix_01.tar.gz")});
+        expect_events(
+            installed(PKG, {"fix_1", "fix_2", "fix_3"}) +
+                Lines{"enable fix_3 0", "enable fix_2 0", "enable fix_1 0", "delete fix_3 0x880 0",
+                      "op rm,3,hotfix_01.tar.gz,fix_3", "delete fix_2 0x880 0",
+                      "op rm,3,hotfix_01.tar.gz,fix_2", "delete fix_1 0x880 0",
+                      "op rm,3,hotfix_01.tar.gz,fix_1"},
+            {info("LKP-LOAD:Success to load."), info("LKP-DEACTIVATE:Success to deactivate."),
+             info("LKP-REMOVE:Success to remove the hotfix_01.tar.gz")});
         expect_no_patches();
         lkpsim::clear_history();
     }
@@ -178,10 +177,10 @@ TEST_F(UpstreamRules, BoundHitNamesThePatchInTransition) {
         const WaitBound bound("0");
         EXPECT_EQ(navo_lkp_load(path.c_str()), INVALID_ARGUMENT);
     }
-    expect_events({"init fix_1 -16"},
-                  {err("Gave up waiting after 0 s: other_fix is still in transition."),
-                   err("Failed to insmod /tmp/lkp_XXXXXX/fix_1/fix_1.ko"),
-                   err("LKP-LOAD:Failed to load.")});
+    expect_events(
+        {"init fix_1 -16"},
+        {err("Gave up waiting after 0 s: other_fix is still in transition."),
+         err("Failed to insmod /tmp/lkp_XXXXXX/fix_1/fix_1.ko"), err("LKP-LOAD:Failed to load.")});
     EXPECT_EQ(lkpsim::records(), Lines{"1,stuck.tar.gz,other_fix"});
 
     // Once the transition is over, the same load goes through.
@@ -283,7 +282,9 @@ const std::string kLockLine =
     err("Gave up waiting after 1 s: /run/tesvar-kernel-files.lock is held by another caller.");
 
 volatile sig_atomic_t alarms = 0;
-void count_alarm(int) { alarms = alarms + 1; }
+void count_alarm(int) {
+    alarms = alarms + 1;
+}
 
 TEST_F(LockHeld, CallsGiveUpNamingTheLock) {
     lkpsim::insert_patch("fix_1");

@@ -40,6 +40,8 @@ std::string joined_details(const std::vector<std::string> &details) {
     return text;
 }
 
+constexpr const char *RELOADED = "reloaded (the kernel had freed its disabled patches)";
+
 // "2 of 3 patches" when the package is loaded with only some of its
 // patches, else "".
 std::string partial_count(const std::string &name) {
@@ -55,12 +57,9 @@ std::string partial_count(const std::string &name) {
     return "";
 }
 
-constexpr const char *RELOADED = "reloaded (the kernel had freed its disabled patches)";
-
 // Loads (unless loaded) and activates one installed package. A partially
-// loaded one is taken out first and loaded again from the store; a loaded
-// one whose disabled patches the kernel has freed is removed and loaded
-// again.
+// loaded one is taken out first and loaded again from the store, and so is
+// a loaded one whose disabled patches the kernel has freed.
 Applied apply_now(const Invocation &inv, const std::string &dir, const std::string &name) {
     const std::string partial = partial_count(name);
     if (!partial.empty()) {

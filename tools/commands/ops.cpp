@@ -112,8 +112,7 @@ Outcome run_activate(const Invocation &inv) {
     } else {
         again.details.push_back(reloaded.detail);
     }
-    return undoable(finish_transitions(inv, again, package, Change::Load), Change::Activate,
-                    package);
+    return undoable(finish_transitions(inv, again, package, Change::Load), Change::Load, package);
 }
 
 Outcome run_deactivate(const Invocation &inv) {
