@@ -1,7 +1,9 @@
 /* Preloaded into lkpctl by the update module's kill tests: counts the
  * session's module calls (init_module, delete_module) in the file named by
  * TESVAR_KILL_COUNTER and, when the count reaches TESVAR_KILL_AT_MODULE_CALL,
- * kills the caller's whole process group before that call is made. Every
+ * kills the caller's session before that call is made: the process group of
+ * the session leader (the Mender client) and its own (the update module's
+ * and lkpctl's). Every
  * call is then handed on to the next syscall(), the simulated kernel's. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -45,6 +47,7 @@ long syscall(long number, ...) {
         const char *at = getenv("TESVAR_KILL_AT_MODULE_CALL");
         long count = count_call();
         if (at != NULL && count > 0 && count == strtol(at, NULL, 10)) {
+            kill(-getsid(0), SIGKILL);
             kill(0, SIGKILL);
             pause();
         }
