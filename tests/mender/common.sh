@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154 # source_dir, build_dir, scenario, shell_name: set by the test
 # common.sh: set-up and helpers shared by the update module's tests
 # (mender_e2e.sh, mender_hostile.sh, mender_kill.sh); sourced by bash with
 # source_dir and build_dir set.
@@ -28,7 +29,7 @@ enter_simulator() {
   mount -t tmpfs var-lib /var/lib
   echo 'artifact_name=factory' >/etc/mender/artifact_info
   release=$(uname -r)
-  cd "$work"
+  cd "$work" || exit 1
 }
 
 fail() {
@@ -106,6 +107,6 @@ shim=$build_dir/tests/mender/libmender_kill_shim.so
 # just before its K-th module call: what a power cut leaves.
 load_cut_short() {
   rm -f "$work/module-calls"
-  (setsid -w env LD_PRELOAD="$shim${LD_PRELOAD:+ $LD_PRELOAD}" TESVAR_KILL_COUNTER="$work/module-calls" \
-    TESVAR_KILL_AT_MODULE_CALL="$2" lkpctl load "$1" >/dev/null 2>&1) 2>/dev/null || true
+  { setsid -w env LD_PRELOAD="$shim${LD_PRELOAD:+ $LD_PRELOAD}" TESVAR_KILL_COUNTER="$work/module-calls" \
+    TESVAR_KILL_AT_MODULE_CALL="$2" lkpctl load "$1" >/dev/null 2>&1; } 2>/dev/null || true
 }

@@ -218,6 +218,7 @@ run_script_cases() {
   # Package names the update engine cannot carry are refused, with nothing
   # written.
   local bad
+  # shellcheck disable=SC2016 # the names are literal
   for bad in "hot fix.tar.gz" "hot'fix.tar.gz" 'hot"fix.tar.gz' 'hot\fix.tar.gz' '-hotfix.tar.gz' \
     'hot$fix.tar.gz' 'hot;fix.tar.gz' '.hotfix.tar.gz' 'hotfix.tgz'; do
     cp hotfix_01.tar.gz "$work/$bad"
