@@ -134,7 +134,7 @@ run_case() { # NAME
   expect_eq "install without a kill" "$killed_status" 0
   local total_calls=$calls total_module_calls=$module_calls n
   echo "mender_kill [$case_name, $shell_name]: $total_calls lkpctl calls, $total_module_calls module calls"
-  [ "$total_calls" -gt 2 ] && [ "$total_module_calls" -ge 3 ] || fail "too few calls counted"
+  { [ "$total_calls" -gt 2 ] && [ "$total_module_calls" -ge 3 ]; } || fail "too few calls counted"
   for n in $(seq 1 "$total_calls"); do
     kill_at "before lkpctl call $n" KILL_BEFORE_CALL="$n"
     kill_at "after lkpctl call $n" KILL_AFTER_CALL="$n"
