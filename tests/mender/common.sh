@@ -56,7 +56,9 @@ partial_packages() {
     END { for (p in n) if (n[p] < want[p]) printf "%s(%d of %d) ", p, n[p], want[p] }' /proc/navo_lkp_list |
     sed 's/ $//'
 }
-store() { lkpctl --json status | sed 's/.*"store":"\([^"]*\)".*/\1/'; }
+# status exits non-zero when something needs an operator: its store is the
+# answer all the same.
+store() { { lkpctl --json status || true; } | sed 's/.*"store":"\([^"]*\)".*/\1/'; }
 installed() { sed -n '/^[^#]/p' "$(store)/order" 2>/dev/null | tr '\n' ' ' | sed 's/ $//'; }
 pending() { [ -d /var/lib/tesvar-livepatch/pending ] && echo pending || echo none; }
 
