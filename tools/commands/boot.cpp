@@ -7,6 +7,8 @@
 #include "check.h"
 #include "explain.h"
 #include "json.h"
+#include "list.h"
+#include "signals.h"
 #include "store.h"
 #include "tesvar.h"
 #include "transition_command.h"
@@ -36,8 +38,33 @@ std::string joined_details(const std::vector<std::string> &details) {
     return text;
 }
 
-// Loads (unless loaded) and activates one installed package.
-Applied apply_now(const std::string &dir, const std::string &name) {
+// "2 of 3 patches" when the package is loaded with only some of its
+// patches, else "".
+std::string partial_count(const std::string &name) {
+    std::vector<PackageView> loaded;
+    if (loaded_packages(&loaded) != 0) {
+        return "";
+    }
+    for (const PackageView &package : loaded) {
+        if (package.name == name && package.partial()) {
+            return package.count_text();
+        }
+    }
+    return "";
+}
+
+// Loads (unless loaded) and activates one installed package. A partially
+// loaded one is taken out first and loaded again from the store.
+Applied apply_now(const Invocation &inv, const std::string &dir, const std::string &name) {
+    const std::string partial = partial_count(name);
+    if (!partial.empty()) {
+        const Outcome out = take_out(inv, name);
+        if (out.exit_status != EXIT_OK) {
+            return failed(name, out.result,
+                          "partially loaded (" + partial + ") and could not be taken out" +
+                              (out.details.empty() ? "" : ": " + joined_details(out.details)));
+        }
+    }
     const std::string state = package_state(name);
     if (state == "enabled") {
         return Applied{name, "already active", 0, "", "", "", false};
@@ -52,12 +79,15 @@ Applied apply_now(const std::string &dir, const std::string &name) {
             // The load inserts the patch manager module when it can; when
             // that failed, that is the reason, not the package.
             return failed(name, result,
-                          manager_loaded() ? first_check_problem(path) : manager_missing());
+                          manager_loaded() ? load_failure_reason(path, result) : manager_missing());
         }
     }
     const int32_t result = navo_lkp_activate(name.c_str());
     if (result != 0) {
         return failed(name, result, "");
+    }
+    if (!partial.empty()) {
+        return Applied{name, "reloaded", 0, "was partially loaded: " + partial, "", "", false};
     }
     return Applied{name, loaded ? "activated" : "applied", 0, "", "", "", false};
 }
@@ -65,7 +95,7 @@ Applied apply_now(const std::string &dir, const std::string &name) {
 // With --wait, the package's transitions must end as after load and
 // activate; a stalled one is undone as those commands undo it.
 Applied wait_for(const Invocation &inv, Applied applied) {
-    const bool loaded_now = applied.action == "applied";
+    const bool loaded_now = applied.action != "activated";
     const PackageWait waited =
         wait_for_package(inv, applied.name, loaded_now ? Change::Load : Change::Activate,
                          loaded_now ? "load" : "activate");
@@ -81,14 +111,15 @@ Applied wait_for(const Invocation &inv, Applied applied) {
 }
 
 Applied apply(const Invocation &inv, const std::string &dir, const std::string &name) {
-    const Applied applied = apply_now(dir, name);
+    const Applied applied = apply_now(inv, dir, name);
     const bool changed = applied.result == 0 && applied.action != "already active";
     return inv.wait && changed ? wait_for(inv, applied) : applied;
 }
 
 std::string line_of(const Applied &applied) {
     if (applied.result == 0) {
-        return applied.name + ": " + applied.action + "\n" + applied.waited;
+        const std::string why = applied.explanation.empty() ? "" : " (" + applied.explanation + ")";
+        return applied.name + ": " + applied.action + why + "\n" + applied.waited;
     }
     std::string line = applied.name + ": failed: " + std::to_string(applied.result) + ": " +
                        navo_lkp_strerror(applied.result);
@@ -111,6 +142,16 @@ std::string json_of(const Applied &applied) {
         object.raw("transition", applied.transition);
     }
     return object.str();
+}
+
+// What boot changed, taken back newest first when an operator cancels it.
+std::string undo_all(const std::vector<Applied> &changed) {
+    std::string text;
+    for (auto it = changed.rbegin(); it != changed.rend(); ++it) {
+        const Change change = it->action == "activated" ? Change::Activate : Change::Load;
+        text += (text.empty() ? "" : "; ") + it->name + " " + undo_change(change, it->name);
+    }
+    return text;
 }
 
 }  // namespace
@@ -138,8 +179,15 @@ Outcome run_boot(const Invocation &inv) {
     Outcome outcome = outcome_of(0);
     JsonArray packages;
     size_t failures = 0;
+    std::vector<Applied> changed;
     for (const std::string &name : order) {
+        if (termination_pending()) {
+            break;  // cancelled: what was done is undone below
+        }
         const Applied applied = apply(inv, dir, name);
+        if (applied.result == 0 && applied.action != "already active") {
+            changed.push_back(applied);
+        }
         outcome.text += line_of(applied);
         packages.raw(json_of(applied));
         if (applied.result != 0 && ++failures == 1) {
@@ -161,6 +209,9 @@ Outcome run_boot(const Invocation &inv) {
                                   " installed packages failed");
     }
     outcome.data = JsonObject().string("store", dir).raw("packages", packages.str()).str();
+    if (!changed.empty()) {
+        outcome.undo = [changed] { return undo_all(changed); };
+    }
     return outcome;
 }
 

@@ -45,7 +45,7 @@ int32_t read_control_records(std::vector<ControlRecord> *records) {
             return tesvar::LKP_INVALID_ARGUMENT;
         }
         records->push_back({field(record.pkg_name, tesvar::NAME_SIZE),
-                            field(record.patch_name, tesvar::NAME_SIZE)});
+                            field(record.patch_name, tesvar::NAME_SIZE), record.num});
     }
     return tesvar::LKP_OK;
 }

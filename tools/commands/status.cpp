@@ -11,6 +11,7 @@
 #include "json.h"
 #include "kernel/kernel_paths.h"
 #include "list.h"
+#include "status_findings.h"
 #include "store.h"
 #include "transition_wait.h"
 
@@ -57,7 +58,8 @@ std::string loaded_text(const std::vector<PackageView> &packages,
         const bool moving = std::any_of(
             package.patches.begin(), package.patches.end(),
             [&](const PatchView &patch) { return contains(in_transition, patch.name); });
-        text += "  " + package.name + " (" + package.patches.back().state +
+        const std::string label = package_label(package);
+        text += "  " + package.name + label.substr(0, label.size() - 1) +
                 (moving ? ", in transition" : "") + ")\n";
         for (const PatchView &patch : package.patches) {
             text += "    " + patch.name + "  " + patch.state +
@@ -73,32 +75,44 @@ const PackageView *find_loaded(const std::vector<PackageView> &packages, const s
     return found != packages.end() ? &*found : nullptr;
 }
 
+StatusView gather(const Invocation &inv, int32_t *result) {
+    StatusView view;
+    view.livepatch = access(tesvar::LIVEPATCH_DIR, F_OK) == 0;
+    view.manager = manager_loaded();
+    *result = view.manager ? loaded_packages(&view.loaded) : 0;
+    view.records_read = *result == 0;
+    view.in_transition = patches_in_transition(view.loaded);
+    view.store = store_dir(inv);
+    view.running_store = inv.value("--kernel-release", running_release()) == running_release();
+    view.installed = read_order(view.store);
+    return view;
+}
+
 }  // namespace
 
 Outcome run_status(const Invocation &inv) {
-    const bool livepatch = access(tesvar::LIVEPATCH_DIR, F_OK) == 0;
-    const bool manager = manager_loaded();
-    std::vector<PackageView> loaded;
-    Outcome outcome = outcome_of(manager ? loaded_packages(&loaded) : 0);
+    int32_t result = 0;
+    const StatusView view = gather(inv, &result);
+    Outcome outcome = outcome_of(result);
     if (outcome.exit_status != EXIT_OK) {
         outcome.details.push_back("cannot read the control and state files, or they disagree" +
                                   log_hint(inv));
     }
-    const std::string dir = store_dir(inv);
-    const std::vector<std::string> installed = read_order(dir);
-    const std::vector<std::string> in_transition = patches_in_transition(loaded);
-
+    const StatusFindings findings = status_findings(view);
+    if (outcome.exit_status == EXIT_OK && !findings.empty()) {
+        outcome.exit_status = EXIT_ATTENTION;
+    }
+    const std::string release = inv.value("--kernel-release", running_release());
     std::string text =
-        "kernel release: " + inv.value("--kernel-release", running_release()) +
-        "\nlive patching: " +
-        (livepatch ? "supported"
-                   : "not supported (no " + std::string(tesvar::LIVEPATCH_DIR) + ")") +
-        "\npatch manager: " + (manager ? "loaded" : "not loaded\n  " + manager_missing()) +
-        "\nloaded packages:\n" + loaded_text(loaded, in_transition) + "installed packages (" + dir +
+        findings_summary(findings) + "kernel release: " + release + "\nlive patching: " +
+        (view.livepatch ? "supported"
+                        : "not supported (no " + std::string(tesvar::LIVEPATCH_DIR) + ")") +
+        "\npatch manager: " + (view.manager ? "loaded" : "not loaded") + "\nloaded packages:\n" +
+        loaded_text(view.loaded, view.in_transition) + "installed packages (" + view.store +
         ", boot order):\n";
     JsonArray installed_json;
-    for (const std::string &name : installed) {
-        const PackageView *package = find_loaded(loaded, name);
+    for (const std::string &name : view.installed) {
+        const PackageView *package = find_loaded(view.loaded, name);
         const std::string state = package != nullptr ? package->patches.back().state : "";
         text +=
             "  " + name + "  " + (package != nullptr ? "loaded, " + state : "not loaded") + "\n";
@@ -108,18 +122,25 @@ Outcome run_status(const Invocation &inv) {
                                .raw("state", package != nullptr ? json_quote(state) : "null")
                                .str());
     }
-    if (installed.empty()) {
+    if (view.installed.empty()) {
         text += "  (none)\n";
+    }
+    if (!findings.empty()) {
+        text += "needs an operator:\n";
+        for (const StatusFinding &finding : findings) {
+            text += "  " + finding.text + "\n";
+        }
     }
     outcome.text = text;
     outcome.data = JsonObject()
-                       .string("release", inv.value("--kernel-release", running_release()))
-                       .raw("livepatch", json_bool(livepatch))
-                       .raw("manager", json_bool(manager))
-                       .raw("loaded", packages_json(loaded))
-                       .raw("in_transition", strings_json(in_transition))
-                       .string("store", dir)
+                       .string("release", release)
+                       .raw("livepatch", json_bool(view.livepatch))
+                       .raw("manager", json_bool(view.manager))
+                       .raw("loaded", packages_json(view.loaded))
+                       .raw("in_transition", strings_json(view.in_transition))
+                       .string("store", view.store)
                        .raw("installed", installed_json.str())
+                       .raw("findings", findings_json(findings))
                        .str();
     return outcome;
 }
