@@ -1,91 +1,42 @@
 #!/usr/bin/env bash
 # End-to-end tests of the update module tesvar-livepatch with the real Mender
-# client in standalone mode, on the simulated kernel side.
+# client in standalone mode, on the simulated kernel side (common.sh says
+# how). Every scenario runs once with the module under dash and once under
+# busybox sh.
 #   mender_e2e.sh SOURCE_DIR BUILD_DIR
-# Runs itself again inside `lkpsim run` (a private mount namespace whose
-# module calls are simulated). There, /etc/mender, the client's module folder
-# and /var/lib (the package store and the module's pending record) are
-# private tmpfs mounts, and the client's data directory is a temporary one:
-# nothing on the host changes. Every scenario runs once with the module under
-# sh and once under busybox sh.
 set -euo pipefail
 
 source_dir=$(cd "$1" && pwd)
 build_dir=$(cd "$2" && pwd)
+# shellcheck source=tests/mender/common.sh
+. "$source_dir/tests/mender/common.sh"
+enter_simulator "$source_dir/tests/mender/mender_e2e.sh"
 
-if [ "${MENDER_E2E_INSIDE:-}" != 1 ]; then
-  for tool in mender mender-artifact openssl busybox; do
-    command -v "$tool" >/dev/null || { echo "mender_e2e: $tool is not installed" >&2; exit 1; }
-  done
-  # What the simulated kernel side needs of the host; without it the test
-  # skips with the reason (exit 77, ctest's SKIP_RETURN_CODE).
-  skip() { echo "[  SKIPPED ] mender_e2e: $*"; exit 77; }
-  [ "$(id -u)" -eq 0 ] || skip "the simulated kernel side needs root"
-  unshare --mount true 2>/dev/null || skip "no private mount namespace on this host"
-  { exec 3<>/dev/fuse; } 2>/dev/null || skip "no usable /dev/fuse on this host"
-  exec 3>&-
-  MENDER_E2E_INSIDE=1 exec "$build_dir/sim/lkpsim" run --manager insertable -- \
-    /bin/bash "$source_dir/tests/mender/mender_e2e.sh" "$source_dir" "$build_dir"
-fi
-
-export PATH="$build_dir/tools:$build_dir/sim:$PATH"
-modules=/usr/share/mender/modules/v3
-work=$(mktemp -d /tmp/mender-e2e.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-mount -t tmpfs mender-etc /etc/mender
-mount -t tmpfs mender-modules "$modules"
-mount -t tmpfs var-lib /var/lib
-echo 'artifact_name=factory' >/etc/mender/artifact_info
-
-fail() {
-  echo "FAIL [$scenario, $shell_name]: $*" >&2
-  failures=$((failures + 1))
-}
-expect_eq() { # WHAT ACTUAL EXPECTED
-  [ "$2" = "$3" ] || fail "$1: got '$2', expected '$3'"
-}
-
-# What the kernel and the store hold: "name=state ..." and "name ...".
-loaded() {
-  lkpctl --json list 2>/dev/null | grep -o '"name":"[^"]*\.tar\.gz","state":"[a-z]*"' |
-    sed 's/"name":"\([^"]*\)","state":"\([a-z]*\)"/\1=\2/' | tr '\n' ' ' | sed 's/ $//'
-}
-# status exits 3 when something needs an operator: its store is the answer all the same.
-store() { { lkpctl --json status || true; } | sed 's/.*"store":"\([^"]*\)".*/\1/'; }
-installed() { sed -n '/^[^#]/p' "$(store)/order" 2>/dev/null | tr '\n' ' ' | sed 's/ $//'; }
-pending() { [ -d /var/lib/tesvar-livepatch/pending ] && echo pending || echo none; }
-
-client() { # mender SUBCOMMAND ARGS; output in $work/client.log
-  mender --no-syslog --data "$work/data" "$@" >"$work/client.log" 2>&1
-}
-
-# Everything back to nothing between scenarios.
-reset_all() {
-  local entry
-  for entry in $(loaded); do
-    lkpctl deactivate "${entry%=*}" >/dev/null 2>&1 || true
-    lkpctl remove "${entry%=*}" >/dev/null 2>&1 || true
-  done
-  rm -rf /var/lib/* "$work/data" /etc/mender/mender.conf
-  mkdir -p "$work/data"
-  echo 'device_type=board-a' >"$work/data/device_type"
-}
-
-cd "$work"
-lkpsim mkmod -o fix_a.ko --name fix_a --target ext4 >/dev/null
-lkpsim mkmod -o fix_b.ko --name fix_b --target nfs >/dev/null
-lkpsim mkmod -o fix_c.ko --name fix_c --target ext4 >/dev/null
+mkmod fix_a ext4
+mkmod fix_b nfs
+mkmod fix_c ext4
+mkmod big_a ext4
+mkmod big_b nfs
+mkmod big_c ext4
+mkmod fix_t nosuchmodule
+lkpsim mkmod -o old_a.ko --name old_a --target ext4 --vermagic "0.0.1-other SMP mod_unload" >/dev/null
+lkpsim mkmod -o any_a.ko --name any_a --target ext4 >/dev/null
 lkpctl pack -o hotfix_01.tar.gz --date 2020-01-01 fix_a.ko >/dev/null
 lkpctl pack -o hotfix_02.tar.gz --date 2020-01-01 fix_b.ko >/dev/null
 lkpctl pack -o hotfix_03.tar.gz --date 2020-01-01 fix_c.ko >/dev/null
-echo 'not a package' >broken.tar.gz
-make_artifact() { "$source_dir/scripts/make-livepatch-artifact.sh" "$@" >/dev/null; }
+lkpctl pack -o big.tar.gz --date 2020-01-01 big_a.ko big_b.ko big_c.ko >/dev/null
+lkpctl pack -o other_release.tar.gz --date 2020-01-01 old_a.ko >/dev/null
+lkpctl pack -o any_release.tar.gz --date 2020-01-01 any_a.ko >/dev/null
+# Passes every offline check, but its target module is not loaded: the
+# kernel refuses it.
+lkpctl pack -o broken.tar.gz --date 2020-01-01 fix_t.ko >/dev/null
 make_artifact -o one.mender -n fix-one -t board-a -t board-b hotfix_01.tar.gz
 make_artifact -o two.mender -n fix-two -t board-a hotfix_02.tar.gz hotfix_01.tar.gz
 make_artifact -o broken.mender -n fix-broken -t board-a hotfix_01.tar.gz broken.tar.gz
 make_artifact -o replacing.mender -n fix-replacing -t board-a -r hotfix_01.tar.gz hotfix_03.tar.gz
+make_artifact -o big.mender -n fix-big -t board-a big.tar.gz
+make_artifact -o other-release.mender -n fix-other -t board-a other_release.tar.gz
+make_artifact -o any-release.mender -n fix-any -t board-a -a any_release.tar.gz
 openssl ecparam -genkey -name prime256v1 -noout -out signing.pem 2>/dev/null
 openssl ec -in signing.pem -pubout -out verify.pem 2>/dev/null
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out other.pem 2>/dev/null # PKCS#8
@@ -122,8 +73,8 @@ run_scenarios() {
   local status=0
   client install "$work/broken.mender" || status=$?
   expect_eq "install exit status" "$status" 1
-  grep -q 'tesvar-livepatch: ArtifactInstall: broken.tar.gz: load failed: -257: .*broken.tar.gz: package: ' "$work/client.log" ||
-    fail "the deployment log lacks the package, step and explanation: $(cat "$work/client.log")"
+  expect_log "the deployment log names the package, step and result" \
+    'tesvar-livepatch: ArtifactInstall: broken.tar.gz: load failed: -265: ' "$work/client.log"
   expect_eq "kernel as before" "$(loaded)" "hotfix_02.tar.gz=enabled"
   expect_eq "store as before" "$(installed)" "hotfix_02.tar.gz"
   expect_eq "pending after the failure" "$(pending)" none
@@ -228,7 +179,7 @@ run_scenarios() {
   # the operator's way out.
   client install "$work/one.mender" || fail "install exited $?"
   if client install "$work/replacing.mender"; then fail "the second install was not refused"; fi
-  "$modules/tesvar-livepatch" RollbackPending || fail "RollbackPending exited $?"
+  "$module" RollbackPending || fail "RollbackPending exited $?"
   expect_eq "kernel after RollbackPending" "$(loaded)" ""
   expect_eq "pending after RollbackPending" "$(pending)" none
 
@@ -249,23 +200,81 @@ run_scenarios() {
   expect_eq "kernel after the stalled install" "$(loaded)" ""
   expect_eq "store after the stalled install" "$(installed)" ""
   expect_eq "pending after the stalled install" "$(pending)" none
+
+  scenario="8 artifact for another kernel release"
+  reset_all
+  status=0
+  client install "$work/other-release.mender" || status=$?
+  expect_eq "install exit status" "$status" 1
+  expect_log "the deployment log gives the reason" \
+    "tesvar-livepatch: ArtifactInstall: refused: the artifact is built for kernel release '0.0.1-other', this kernel is $release" "$work/client.log"
+  expect_eq "kernel untouched" "$(loaded)" ""
+  expect_eq "pending after the refusal" "$(pending)" none
+  # The meta-data says this release, but a module says another.
+  mkdir -p lying/files lying/header lying/tmp
+  cp other_release.tar.gz lying/files/
+  printf '{"packages":["other_release.tar.gz"],"kernel_release":"%s"}' "$release" >lying/header/meta-data
+  status=0
+  "$module" ArtifactInstall "$work/lying" 2>"$work/module.log" || status=$?
+  expect_eq "meta-data lying about the release: exit status" "$status" 1
+  expect_log "meta-data lying about the release: reason" \
+    "refused: other_release.tar.gz: a module is built for '0.0.1-other' (vermagic), this kernel is $release" "$work/module.log"
+  expect_eq "meta-data lying about the release: kernel" "$(loaded)" ""
+  rm -rf lying
+
+  scenario="9 artifact for any kernel release"
+  reset_all
+  client install "$work/any-release.mender" || fail "install exited $? ($(cat "$work/client.log"))"
+  expect_eq "kernel after install" "$(loaded)" "any_release.tar.gz=enabled"
+  client rollback || fail "rollback exited $?"
+
+  scenario="10 partially loaded package is loaded again"
+  reset_all
+  # What a killed load leaves: two of the three patches, no pending record.
+  load_cut_short "$work/big.tar.gz" 3
+  expect_eq "set-up: a partial package" "$(partial_packages)" "big.tar.gz(2 of 3)"
+  client install "$work/big.mender" || fail "install exited $? ($(cat "$work/client.log"))"
+  expect_log "the deployment log says it was partial" \
+    'tesvar-livepatch: ArtifactInstall: big.tar.gz: partially loaded (2 of 3 patches): removing it and loading it again' "$work/client.log"
+  expect_eq "kernel after install" "$(loaded)" "big.tar.gz=enabled"
+  expect_eq "patches after install" "$(lkpctl --json list | grep -o '"name":"big_[abc]","state":"enabled"' | wc -l)" 3
+  expect_eq "nothing partial" "$(partial_packages)" ""
+  client rollback || fail "rollback exited $?"
+  expect_eq "kernel after rollback" "$(loaded)" ""
+  expect_eq "nothing partial after rollback" "$(partial_packages)" ""
+
+  scenario="11 inventory"
+  reset_all
+  # Every state: enabled and installed, disabled and not installed, partial,
+  # installed but not loaded.
+  lkpctl install "$work/hotfix_01.tar.gz" >/dev/null
+  lkpctl install "$work/hotfix_03.tar.gz" >/dev/null
+  lkpctl load "$work/hotfix_01.tar.gz" >/dev/null && lkpctl activate hotfix_01.tar.gz >/dev/null
+  lkpctl load "$work/hotfix_02.tar.gz" >/dev/null
+  load_cut_short "$work/big.tar.gz" 2
+  "$inventory" >"$work/inventory" || fail "inventory exited $?"
+  expect_eq "inventory: every line key=value" "$(grep -cv '^[a-z_]*=[^=]*$' "$work/inventory")" 0
+  expect_eq "inventory" "$(cat "$work/inventory")" "kernel_release=$release
+tesvar_manager=present
+tesvar_package=hotfix_01.tar.gz enabled installed
+tesvar_package=hotfix_02.tar.gz disabled not-installed
+tesvar_package=big.tar.gz partial not-installed
+tesvar_package=hotfix_03.tar.gz not-loaded installed"
 }
+
+inventory=$work/mender-inventory-tesvar
 
 # The module as cmake --install installs it, under each shell.
 sleeper=4100000 # simulated task ids, one per run of the scenarios
-for shell_name in sh busybox; do
-  if [ "$shell_name" = sh ]; then
-    install -m 0755 "$source_dir/mender/tesvar-livepatch" "$modules/tesvar-livepatch"
+for shell in dash busybox; do
+  use_shell "$shell"
+  if [ "$shell" = dash ]; then
+    { echo "#!$(command -v dash)"; tail -n +2 "$source_dir/mender/mender-inventory-tesvar"; } >"$inventory"
   else
-    { echo '#!/bin/busybox sh'; tail -n +2 "$source_dir/mender/tesvar-livepatch"; } >"$modules/tesvar-livepatch"
-    chmod 0755 "$modules/tesvar-livepatch"
+    { echo "#!$(command -v busybox) sh"; tail -n +2 "$source_dir/mender/mender-inventory-tesvar"; } >"$inventory"
   fi
+  chmod 0755 "$inventory"
   run_scenarios
   reset_all
 done
-
-if [ "$failures" -ne 0 ]; then
-  echo "mender_e2e: $failures failed checks" >&2
-  exit 1
-fi
-echo "mender_e2e: the six scenarios pass under sh and busybox sh"
+finish mender_e2e
