@@ -1,0 +1,81 @@
+// Time in the guest: the C library's sleeps reach the kernel, the library's
+// waits really wait, and a date past 2038 is kept whole. On a 32-bit kernel
+// without its 32-bit time calls the C library's sleeps fail with ENOSYS and
+// every wait loop of the library spins; this program says so before the
+// suites run. The host reads its LKPVM- lines like the suites'.
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "guest_checks.h"
+#include "sys/monotonic_clock.h"
+
+namespace {
+
+// 2040-01-01T00:00:00Z, past the end of a signed 32-bit time_t.
+constexpr time_t PAST_2038 = 2208988800;
+const char *const PROBE = "/tmp/guest_time_probe";
+
+std::string error_name(int error) {
+    return error == 0 ? "0" : std::strerror(error);
+}
+
+void c_library_sleeps() {
+    timespec one_ms{0, 1000000};
+    CHECK_EQ(error_name(clock_nanosleep(CLOCK_MONOTONIC, 0, &one_ms, nullptr)), std::string("0"));
+    errno = 0;
+    const int slept = nanosleep(&one_ms, nullptr);
+    CHECK_EQ(error_name(slept == 0 ? 0 : errno), std::string("0"));
+}
+
+// A sleep ends no earlier than asked; a failing sleep returns at once.
+void library_sleep_waits() {
+    const int64_t asked = 300;
+    const int64_t before = tesvar::monotonic_ms();
+    tesvar::sleep_ms(asked);
+    const int64_t slept = tesvar::monotonic_ms() - before;
+    if (slept < asked) {
+        guest::record_failure(__FILE__, __LINE__,
+                              "sleep_ms(" + std::to_string(asked) + ") returned after " +
+                                  std::to_string(slept) + " ms");
+    }
+}
+
+void date_past_2038() {
+    static_assert(sizeof(time_t) == 8, "the guest programs use a 64-bit time_t");
+    timespec saved{};
+    CHECK_EQ(clock_gettime(CLOCK_REALTIME, &saved), 0);
+    const int64_t started = tesvar::monotonic_ms();
+    timespec future{PAST_2038, 0};
+    CHECK_EQ(error_name(clock_settime(CLOCK_REALTIME, &future) == 0 ? 0 : errno), std::string("0"));
+    CHECK(time(nullptr) >= PAST_2038);
+    FILE *probe = std::fopen(PROBE, "w");
+    CHECK(probe != nullptr);
+    if (probe != nullptr) {
+        std::fclose(probe);
+        struct stat st {};
+        CHECK_EQ(stat(PROBE, &st), 0);
+        CHECK(st.st_mtime >= PAST_2038);
+        CHECK_EQ(unlink(PROBE), 0);
+    }
+    // The monotonic clock ignores the date: the library's waits still wait.
+    library_sleep_waits();
+    const int64_t elapsed = tesvar::monotonic_ms() - started;
+    saved.tv_sec += static_cast<time_t>(elapsed / 1000);
+    CHECK_EQ(clock_settime(CLOCK_REALTIME, &saved), 0);
+    CHECK(time(nullptr) < PAST_2038);
+}
+
+}  // namespace
+
+int main() {
+    guest::run_case("C library sleeps", c_library_sleeps);
+    guest::run_case("library sleep waits", library_sleep_waits);
+    guest::run_case("date past 2038", date_past_2038);
+    return guest::verdict();
+}
