@@ -32,7 +32,7 @@ esac
 # The native build: the x86_64 guest's programs, and lkpctl for this machine.
 cmake -S . -B "$host" -DTESVAR_BUILD_SIM=OFF -DTESVAR_BUILD_TESTS=OFF >/dev/null
 if [ "$arch" = x86_64 ]; then
-  cmake --build "$host" -j2 --target tesvar lkpctl lkp_guest_test lkp_guest_time >/dev/null
+  cmake --build "$host" -j2 --target tesvar lkpctl lkp_guest_test lkp_guest_target >/dev/null
   exec vmtest/run.sh --arch x86_64 --build-dir "$host" "$@"
 fi
 cmake --build "$host" -j2 --target tesvar lkpctl >/dev/null
@@ -40,5 +40,5 @@ cmake --build "$host" -j2 --target tesvar lkpctl >/dev/null
 build="build-realkernel-ppc"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cross/powerpc-linux-gnu.cmake \
   -DTESVAR_BUILD_SIM=OFF -DTESVAR_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target tesvar lkpctl lkp_guest_test lkp_guest_time >/dev/null
+cmake --build "$build" -j2 --target tesvar lkpctl lkp_guest_test lkp_guest_target >/dev/null
 exec vmtest/run.sh --arch ppc --build-dir "$build" --host-build "$host" "$@"

@@ -1,9 +1,10 @@
 #!/bin/sh
 # The guest's init: mounts the kernel's file systems, inserts the state file
 # provider and the target module (the patch manager is left to the library),
-# checks time in the guest (lkp_guest_time), runs the guest program on the suite the kernel command line names
-# (lkpvm.suite=main or transitions; the latter with the sleeping thread's
-# module lkp_sleeper) and powers off. The host reads the LKPVM- lines.
+# checks what the architecture shows (lkp_guest_target), runs the guest
+# program on the suite the kernel command line names (lkpvm.suite=main or
+# transitions; the latter with the sleeping thread's module lkp_sleeper) and
+# powers off. The host reads the LKPVM- lines.
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs dev /dev
@@ -19,7 +20,7 @@ for module in /opt/lkp/ko/livepatch_state.ko $targets; do
   insmod "$module" || inserted=no
 done
 if [ "$inserted" = yes ]; then
-  /opt/lkp/bin/lkp_guest_time || echo "LKPVM-FAIL: lkp_guest_time exited $?"
+  /opt/lkp/bin/lkp_guest_target || echo "LKPVM-FAIL: lkp_guest_target exited $?"
   /opt/lkp/bin/lkp_guest_test "$suite"
   echo "LKPVM-EXIT: $?"
 else

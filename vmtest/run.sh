@@ -16,7 +16,7 @@
 #
 # BUILD is a CMake build tree for the guest's architecture holding
 # src/libtesvar.so.1, tools/lkpctl and vmtest/lkp_guest_test and
-# vmtest/lkp_guest_time. HOST is a native build tree whose tools/lkpctl packs
+# vmtest/lkp_guest_target. HOST is a native build tree whose tools/lkpctl packs
 # the test packages and reads them on this machine (default: BUILD, which must
 # then be native). No module is ever inserted on this machine: insertion
 # happens inside the guest only.
@@ -46,7 +46,7 @@ work=$(cd "$work" && pwd)
 say() { echo "realkernel($arch): $*"; }
 fail() { echo "realkernel($arch): FAIL: $*" >&2; exit 1; }
 
-guest_programs=(lkp_guest_test lkp_guest_time)
+guest_programs=(lkp_guest_test lkp_guest_target)
 for tool in "$build/src/libtesvar.so.1" "$build/tools/lkpctl" "$host_build/tools/lkpctl"; do
   [ -e "$tool" ] || fail "missing $tool (build the tesvar, lkpctl and guest program targets)"
 done

@@ -1,9 +1,12 @@
-// Time in the guest: the C library's sleeps reach the kernel, the library's
-// waits really wait, and a date past 2038 is kept whole. On a 32-bit kernel
-// without its 32-bit time calls the C library's sleeps fail with ENOSYS and
-// every wait loop of the library spins; this program says so before the
-// suites run. The host reads its LKPVM- lines like the suites'.
+// What the guest's own architecture shows, checked before the suites run on
+// every boot: lkpctl built for the guest reads the module images built for
+// its kernel (byte order, vermagic); the C library's sleeps reach the
+// kernel, the library's waits really wait, and a date past 2038 is kept
+// whole. On a 32-bit kernel without its 32-bit time calls the C library's
+// sleeps fail with ENOSYS and every wait loop of the library spins. The host
+// reads the LKPVM- lines like the suites'.
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -11,15 +14,56 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "guest_checks.h"
+#include "guest_kernel.h"
 #include "sys/monotonic_clock.h"
 
 namespace {
 
 // 2040-01-01T00:00:00Z, past the end of a signed 32-bit time_t.
 constexpr time_t PAST_2038 = 2208988800;
-const char *const PROBE = "/tmp/guest_time_probe";
+const char *const PROBE = "/tmp/guest_target_probe";
+
+const std::string CMDLINE_PKG = "/opt/lkp/pkg/cmdline.tar.gz";
+
+std::string running_release() {
+    utsname uts{};
+    uname(&uts);
+    return uts.release;
+}
+
+// The vermagic lines of lkpctl info's text, one per module.
+std::vector<std::string> vermagics(const std::string &info) {
+    std::vector<std::string> found;
+    const std::string key = "vermagic: ";
+    for (size_t at = info.find(key); at != std::string::npos; at = info.find(key, at + 1)) {
+        const size_t end = info.find('\n', at);
+        found.push_back(info.substr(at + key.size(), end - at - key.size()));
+    }
+    return found;
+}
+
+void lkpctl_reads_module_images() {
+    const guest::ToolRun run = guest::run_lkpctl({"info", CMDLINE_PKG});
+    CHECK_EQ(run.status, 0);
+    const std::vector<std::string> found = vermagics(run.out);
+    CHECK_EQ(static_cast<int>(found.size()), 1);
+    if (!found.empty()) {
+        CHECK_EQ(found[0].substr(0, found[0].find(' ')), running_release());
+    }
+    CHECK(run.out.find("    name: lkp_cmdline\n") != std::string::npos);
+    CHECK(run.out.find("    livepatch: Y\n") != std::string::npos);
+}
+
+void lkpctl_checks_release() {
+    CHECK_EQ(
+        guest::run_lkpctl({"check", "--kernel-release", running_release(), CMDLINE_PKG}).status, 0);
+    CHECK(
+        guest::run_lkpctl({"check", "--kernel-release", running_release() + "-other", CMDLINE_PKG})
+            .status != 0);
+}
 
 std::string error_name(int error) {
     return error == 0 ? "0" : std::strerror(error);
@@ -74,6 +118,8 @@ void date_past_2038() {
 }  // namespace
 
 int main() {
+    guest::run_case("lkpctl info reads the module images", lkpctl_reads_module_images);
+    guest::run_case("lkpctl check compares the running release", lkpctl_checks_release);
     guest::run_case("C library sleeps", c_library_sleeps);
     guest::run_case("library sleep waits", library_sleep_waits);
     guest::run_case("date past 2038", date_past_2038);
