@@ -1,5 +1,7 @@
 #include "guest_checks.h"
 
+#include <time.h>
+
 #include <cstdio>
 
 namespace guest {
@@ -9,6 +11,12 @@ std::vector<std::string> failures;
 int failed_cases = 0;
 int passed_cases = 0;
 int expected_failures = 0;
+
+long now_ms() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
+}
 }  // namespace
 
 std::vector<std::string> &current_failures() {
@@ -19,11 +27,24 @@ void record_failure(const char *file, int line, const std::string &what) {
     failures.push_back(std::string(file) + ":" + std::to_string(line) + ": " + what);
 }
 
-void run_case(const char *name, void (*body)(), const char *known_defect) {
+bool case_failed() {
+    return !failures.empty();
+}
+
+void measure(const std::string &what, long milliseconds) {
+    std::printf("LKPVM-MEASURE: %s: %ld ms\n", what.c_str(), milliseconds);
+    std::fflush(stdout);
+}
+
+void run_case(const std::string &case_name, const std::function<void()> &body,
+              const char *known_defect) {
+    const char *name = case_name.c_str();
     failures.clear();
     std::printf("LKPVM-CASE: %s\n", name);
     std::fflush(stdout);
+    const long start = now_ms();
     body();
+    std::printf("LKPVM-TIME: %s: %ld ms\n", name, now_ms() - start);
     const bool known = known_defect[0] != '\0';
     for (const std::string &f : failures) {
         std::printf("LKPVM-%s: %s: %s\n", known ? "XFAIL-DETAIL" : "FAIL", name, f.c_str());

@@ -5,6 +5,7 @@
 // so the mark cannot outlive the defect.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,16 @@ std::vector<std::string> &current_failures();
 void record_failure(const char *file, int line, const std::string &what);
 
 // Runs one case; `known_defect` names the library defect that makes it fail
-// today, or is empty for a case that must pass.
-void run_case(const char *name, void (*body)(), const char *known_defect = "");
+// today, or is empty for a case that must pass. The case's wall time goes to
+// the console as an LKPVM-TIME line, for reading only.
+void run_case(const std::string &name, const std::function<void()> &body,
+              const char *known_defect = "");
+
+// Whether the running case has failed so far.
+bool case_failed();
+
+// A measurement for the report (an LKPVM-MEASURE line); never a verdict.
+void measure(const std::string &what, long milliseconds);
 
 // Prints the verdict line the host harness looks for; returns the exit status.
 int verdict();

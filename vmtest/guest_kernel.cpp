@@ -2,22 +2,25 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/klog.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
+#include "guest_checks.h"
+#include "guest_processes.h"
 #include "sys/owned.h"
-#include "tesvar.h"
 
 namespace guest {
 
@@ -32,6 +35,39 @@ constexpr auto TRANSITION_LIMIT = std::chrono::seconds(20);
 const tesvar::Fd &log_socket() {
     static const tesvar::Fd sock(socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     return sock;
+}
+
+// The lines received from the log socket and not taken yet; only the
+// holder of the mutex receives, so the lines keep their order.
+std::mutex &log_mutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::vector<std::string> &log_lines() {
+    static std::vector<std::string> lines;
+    return lines;
+}
+
+// Receives every datagram queued now; keeps the message texts ("[LKP-" on).
+void receive_lines(std::vector<std::string> *lines) {
+    char buf[4096];
+    for (;;) {
+        const ssize_t len = recv(log_socket().get(), buf, sizeof(buf) - 1, MSG_DONTWAIT);
+        if (len <= 0) {
+            return;
+        }
+        std::string line(buf, static_cast<size_t>(len));
+        const size_t start = line.find("[LKP-");
+        if (start == std::string::npos) {
+            continue;
+        }
+        line.erase(0, start);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\0')) {
+            line.pop_back();
+        }
+        lines->push_back(line);
+    }
 }
 
 template <typename Done>
@@ -67,6 +103,29 @@ std::string read_text(const std::string &path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+bool read_file(const std::string &path, std::string *text) {
+    text->clear();
+    const tesvar::Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
+        return false;
+    }
+    char buf[4096];
+    ssize_t len;
+    while ((len = read(fd.get(), buf, sizeof buf)) > 0) {
+        text->append(buf, static_cast<size_t>(len));
+    }
+    return len == 0;
+}
+
+std::string read_required(const std::string &path) {
+    std::string text;
+    if (!read_file(path, &text)) {
+        record_failure(__FILE__, __LINE__,
+                       "cannot read " + path + ": " + std::string(std::strerror(errno)));
+    }
+    return text;
 }
 
 bool exists(const std::string &path) {
@@ -107,7 +166,7 @@ void force_clean(const std::string &pkg, const std::string &patch) {
     wait_transitions();
     write_op(std::string(LIVEPATCH_DIR) + "/" + patch + "/enabled", "0");
     wait_patch_gone(patch);
-    navo_lkp_rmmod(patch.c_str());
+    remove_module(patch);
     std::istringstream records(read_text("/proc/navo_lkp_list"));
     std::string line;
     while (std::getline(records, line)) {
@@ -125,6 +184,15 @@ void force_clean(const std::string &pkg, const std::string &patch) {
         }
     }
     take_log();
+}
+
+int remove_module(const std::string &name) {
+    int error = 0;
+    wait_until([&] {
+        error = syscall(SYS_delete_module, name.c_str(), O_NONBLOCK) == 0 ? 0 : errno;
+        return error != EAGAIN && error != EBUSY;
+    });
+    return error;
 }
 
 int write_op(const std::string &path, const std::string &text) {
@@ -162,62 +230,38 @@ bool open_log() {
     addr.sun_family = AF_UNIX;
     std::strcpy(addr.sun_path, "/dev/log");
     unlink(addr.sun_path);
-    return log_socket().valid() &&
-           bind(log_socket().get(), reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0;
+    if (!log_socket().valid() ||
+        bind(log_socket().get(), reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0) {
+        return false;
+    }
+    // The socket's queue is short: a sender blocks once it is full. While
+    // the program waits for lkpctl or for children, this thread keeps
+    // taking the lines in, so that no logging process ever waits for it.
+    std::thread([] {
+        pollfd ready{log_socket().get(), POLLIN, 0};
+        for (;;) {
+            if (poll(&ready, 1, -1) > 0) {
+                const std::lock_guard<std::mutex> hold(log_mutex());
+                receive_lines(&log_lines());
+            }
+        }
+    }).detach();
+    return true;
 }
 
 std::vector<std::string> take_log() {
+    const std::lock_guard<std::mutex> hold(log_mutex());
+    receive_lines(&log_lines());
     std::vector<std::string> lines;
-    char buf[4096];
-    for (;;) {
-        const ssize_t len = recv(log_socket().get(), buf, sizeof(buf) - 1, 0);
-        if (len <= 0) {
-            return lines;
-        }
-        std::string line(buf, static_cast<size_t>(len));
-        const size_t start = line.find("[LKP-");
-        if (start == std::string::npos) {
-            continue;
-        }
-        line.erase(0, start);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\0')) {
-            line.pop_back();
-        }
-        lines.push_back(line);
-    }
+    lines.swap(log_lines());
+    return lines;
 }
 
 ToolRun run_lkpctl(const std::vector<std::string> &args) {
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) {
-        return {-1, ""};
-    }
-    const tesvar::Fd read_end(ends[0]);
-    tesvar::Fd write_end(ends[1]);
-    std::vector<char *> argv{const_cast<char *>(LKPCTL)};
-    for (const std::string &arg : args) {
-        argv.push_back(const_cast<char *>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid < 0) {
-        return {-1, ""};
-    }
-    if (pid == 0) {
-        dup2(write_end.get(), STDOUT_FILENO);
-        execv(LKPCTL, argv.data());
-        _exit(127);
-    }
-    write_end.close();
-    std::string text;
-    char buf[1024];
-    ssize_t len;
-    while ((len = read(read_end.get(), buf, sizeof(buf))) > 0) {
-        text.append(buf, static_cast<size_t>(len));
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+    std::vector<std::string> argv{LKPCTL};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const ProgramRun run = run_program(argv);
+    return {run.status, run.out, run.err};
 }
 
 }  // namespace guest

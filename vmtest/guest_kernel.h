@@ -9,6 +9,12 @@ namespace guest {
 
 // The whole text of a file, or "" when it cannot be read.
 std::string read_text(const std::string &path);
+// Reads a whole file into text; false when it cannot be opened or read.
+bool read_file(const std::string &path, std::string *text);
+// The whole text of a file that must be readable: one that cannot be opened
+// fails the running case ("cannot read PATH"), so that an expected empty
+// text never passes for a missing file.
+std::string read_required(const std::string &path);
 bool exists(const std::string &path);
 
 // Whether /proc/modules lists the module.
@@ -25,6 +31,11 @@ bool wait_patch_gone(const std::string &patch);
 // patch behind end with it, so that one failure does not spread to the next.
 void force_clean(const std::string &pkg, const std::string &patch);
 
+// Removes a module by hand (not through the library), retrying while the
+// kernel answers EAGAIN or EBUSY (a patch still being freed), for up to
+// the transition time limit; 0 or the last errno.
+int remove_module(const std::string &name);
+
 // Writes one text with one write() and closes; errno of the refusal, or 0.
 int write_op(const std::string &path, const std::string &text);
 
@@ -35,14 +46,17 @@ std::string kernel_log();
 std::vector<std::string> lkp_tmp_entries();
 
 // The system log: the guest binds /dev/log itself and reads what the
-// library (and lkpctl) sent. Lines are the message texts, from "[LKP-" on.
+// library (and lkpctl, and the children) sent, a thread taking the lines in
+// as they come. Lines are the message texts, from "[LKP-" on; take_log
+// gives those received since the last call, in order.
 bool open_log();
 std::vector<std::string> take_log();
 
-// Runs lkpctl with the arguments; its standard output and exit status.
+// Runs lkpctl with the arguments; its exit status and output.
 struct ToolRun {
     int status;
     std::string out;
+    std::string err;
 };
 ToolRun run_lkpctl(const std::vector<std::string> &args);
 

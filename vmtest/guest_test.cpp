@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
@@ -15,6 +17,7 @@
 
 #include "guest_checks.h"
 #include "guest_kernel.h"
+#include "guest_operators.h"
 #include "guest_transitions.h"
 #include "tesvar.h"
 
@@ -49,7 +52,7 @@ void check_clean(const std::vector<std::string> &modules) {
     for (const std::string &m : modules) {
         CHECK_EQ(guest::module_loaded(m), false);
     }
-    CHECK_EQ(read_text(CONTROL), std::string());
+    CHECK_EQ(guest::read_required(CONTROL), std::string());
     CHECK(guest::lkp_tmp_entries().empty());
 }
 
@@ -62,7 +65,7 @@ void manager_inserted_on_first_load() {
     CHECK_EQ(navo_lkp_load(pkg("cmdline.tar.gz").c_str()), 0);
     CHECK(guest::wait_transitions());
     CHECK_EQ(guest::module_loaded("tesvar"), true);
-    CHECK_EQ(read_text(CONTROL), std::string("1,cmdline.tar.gz,lkp_cmdline\n"));
+    CHECK_EQ(guest::read_required(CONTROL), std::string("1,cmdline.tar.gz,lkp_cmdline\n"));
     CHECK_EQ(read_text("/proc/cmdline"), std::string("lkp_cmdline patched\n"));
     CHECK(log_has(guest::take_log(), "[LKP-INFO]:LKP-LOAD:Success to load."));
 }
@@ -80,7 +83,7 @@ void loaded_patch_is_enabled_at_once() {
 void enabled_patch_not_removable() {
     CHECK_EQ(navo_lkp_remove("cmdline.tar.gz"), -11);
     CHECK_EQ(guest::module_loaded("lkp_cmdline"), true);
-    CHECK_EQ(read_text(CONTROL), std::string("1,cmdline.tar.gz,lkp_cmdline\n"));
+    CHECK_EQ(guest::read_required(CONTROL), std::string("1,cmdline.tar.gz,lkp_cmdline\n"));
     CHECK_EQ(guest::take_log(), Lines{"[LKP-ERR]:LKP-REMOVE:Failed to remove."});
 }
 
@@ -146,7 +149,7 @@ void duplicate_module_rolls_back() {
 void dashed_patch_by_kernel_name() {
     CHECK_EQ(navo_lkp_load(pkg("dash.tar.gz").c_str()), 0);
     CHECK(guest::wait_transitions());
-    CHECK_EQ(read_text(CONTROL), std::string("1,dash.tar.gz,lkp_dash_fix\n"));
+    CHECK_EQ(guest::read_required(CONTROL), std::string("1,dash.tar.gz,lkp_dash_fix\n"));
     CHECK_EQ(read_text("/proc/loadavg"), std::string("lkp_dash_fix patched\n"));
     CHECK_EQ(navo_lkp_state("dash.tar.gz"), 5);
     const int deactivated = navo_lkp_deactivate("dash.tar.gz");
@@ -224,7 +227,7 @@ void boot_reapplies_installed_packages() {
         {"install", "--json", "--root", root, pkg("cmdline.tar.gz"), pkg("target.tar.gz")});
     CHECK_EQ(run.status, 0);
     CHECK(has(run.out, "\"order\":[\"cmdline.tar.gz\",\"target.tar.gz\"]"));
-    CHECK_EQ(read_text(CONTROL), std::string());  // install leaves the kernel alone
+    CHECK_EQ(guest::read_required(CONTROL), std::string());  // install leaves the kernel alone
 
     run = guest::run_lkpctl({"--json", "boot", "--root", root, "--wait=30"});
     CHECK_EQ(run.status, 0);
@@ -232,7 +235,7 @@ void boot_reapplies_installed_packages() {
     CHECK(has(run.out, "{\"name\":\"target.tar.gz\",\"action\":\"applied\",\"result\":0,"));
     CHECK_EQ(navo_lkp_state("cmdline.tar.gz"), 5);
     CHECK_EQ(navo_lkp_state("target.tar.gz"), 5);
-    CHECK_EQ(read_text(CONTROL),
+    CHECK_EQ(guest::read_required(CONTROL),
              std::string("1,cmdline.tar.gz,lkp_cmdline\n1,target.tar.gz,lkp_target_fix\n"));
     CHECK_EQ(read_text("/proc/cmdline"), std::string("lkp_cmdline patched\n"));
     CHECK_EQ(read_text("/proc/lkp_target"), std::string("lkp_target fixed\n"));
@@ -249,7 +252,7 @@ void boot_reapplies_installed_packages() {
     CHECK_EQ(run.status, 0);
     CHECK(has(run.out, "{\"name\":\"cmdline.tar.gz\",\"action\":\"already active\""));
     CHECK(has(run.out, "{\"name\":\"target.tar.gz\",\"action\":\"already active\""));
-    CHECK_EQ(read_text(CONTROL),
+    CHECK_EQ(guest::read_required(CONTROL),
              std::string("1,cmdline.tar.gz,lkp_cmdline\n1,target.tar.gz,lkp_target_fix\n"));
 
     // Clean up: disabled patches are freed upstream before their removal.
@@ -291,11 +294,12 @@ void control_file_refuses_bad_ops() {
     CHECK_EQ(guest::write_op(CONTROL, "add,1,pk\xc3\xa9,q"), 0);
     CHECK_EQ(guest::write_op(CONTROL, "rm,1,pk\xc3\xa9,q"), 0);
     CHECK_EQ(guest::write_op(CONTROL, "add,1,pkgC," + std::string(63, 'q')), 0);
-    CHECK_EQ(read_text(CONTROL), "2,pkgA,p1\n2,pkgA,p2\n1,pkgC," + std::string(63, 'q') + "\n");
+    CHECK_EQ(guest::read_required(CONTROL),
+             "2,pkgA,p1\n2,pkgA,p2\n1,pkgC," + std::string(63, 'q') + "\n");
     CHECK_EQ(guest::write_op(CONTROL, "rm,2,pkgA,p1"), 0);
     CHECK_EQ(guest::write_op(CONTROL, "rm,2,pkgA,p2"), 0);
     CHECK_EQ(guest::write_op(CONTROL, "rm,1,pkgC," + std::string(63, 'q')), 0);
-    CHECK_EQ(read_text(CONTROL), std::string());
+    CHECK_EQ(guest::read_required(CONTROL), std::string());
 }
 
 // Writers adding and removing while a reader reads: every line the reader
@@ -313,7 +317,10 @@ void control_file_under_concurrency() {
     int reads = 0;
     std::thread reader([&] {
         while (!stop) {
-            std::istringstream lines(read_text(CONTROL));
+            std::string text;
+            // An unreadable control file counts as a torn reading.
+            torn += !guest::read_file(CONTROL, &text);
+            std::istringstream lines(text);
             std::string line;
             while (std::getline(lines, line)) {
                 torn += line != "1,pkgW,writer_one" && line != "1,pkgW,writer_two";
@@ -330,7 +337,7 @@ void control_file_under_concurrency() {
     CHECK_EQ(refused.load(), 0);
     CHECK_EQ(torn, 0);
     CHECK(reads > 0);
-    CHECK_EQ(read_text(CONTROL), std::string());
+    CHECK_EQ(guest::read_required(CONTROL), std::string());
 }
 
 // The state file: two head lines, a line per loaded live patch, a trailer.
@@ -363,10 +370,23 @@ void kernel_log_clean() {
 
 }  // namespace
 
-// The suite the guest's init names: "transitions", or the main one.
+// The suite the guest's init names: "transitions", "operators REPEATS", or
+// the main one. It inserts and removes real kernel modules, so it runs only
+// in the tier's guest, whose kernel command line names the suite.
 int main(int argc, char *argv[]) {
-    if (argc > 1 && std::string(argv[1]) == "transitions") {
+    if (!has(read_text("/proc/cmdline"), "lkpvm.suite=")) {
+        std::fprintf(stderr, "lkp_guest_test: not in the real kernel tier's guest; refusing\n");
+        return 2;
+    }
+    const std::string suite = argc > 1 ? argv[1] : "main";
+    if (suite == "transitions") {
         guest::run_transition_cases();
+        return guest::verdict();
+    }
+    if (suite == "operators") {
+        const int repeats = argc > 2 ? std::atoi(argv[2]) : 0;
+        guest::run_case("repeat count given", [&] { CHECK(repeats > 0); });
+        guest::run_operator_cases(repeats);
         return guest::verdict();
     }
     guest::run_case("system log bound", [] { CHECK(guest::open_log()); });

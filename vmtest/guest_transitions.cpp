@@ -23,7 +23,7 @@ bool has(const std::string &text, const std::string &part) {
 // Nothing of the sleeper package is left.
 void check_clean() {
     CHECK_EQ(module_loaded("lkp_sleeper_fix"), false);
-    CHECK_EQ(read_text("/proc/navo_lkp_list"), std::string());
+    CHECK_EQ(read_required("/proc/navo_lkp_list"), std::string());
     CHECK(lkp_tmp_entries().empty());
 }
 

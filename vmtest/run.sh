@@ -146,6 +146,10 @@ build_packages() {
     pack dup.tar.gz "$ko/lkp_version.ko" "$ko/lkp_target.ko"
     pack dash.tar.gz "$ko/lkp-dash-fix.ko"
     pack sleeper.tar.gz "$ko/lkp_sleeper_fix.ko"
+    # The operators' suite: two packages of three patches and a cumulative one.
+    pack triple_a.tar.gz "$ko/lkp_slot1_fix.ko" "$ko/lkp_slot2_fix.ko" "$ko/lkp_slot3_fix.ko"
+    pack triple_b.tar.gz "$ko/lkp_slot4_fix.ko" "$ko/lkp_slot5_fix.ko" "$ko/lkp_slot6_fix.ko"
+    pack cumulative.tar.gz "$ko/lkp_slots_all.ko"
     pack_by_hand renamed.tar.gz "$stage/lkp_renamed.ko"
   )
 }
@@ -205,6 +209,11 @@ build_initramfs() {
   done
   cp "$ko/tesvar.ko" "$root/lib/modules/$release/mts/tesvar.ko"
   cp "$ko/livepatch_state.ko" "$ko/lkp_target.ko" "$ko/lkp_sleeper.ko" "$root/opt/lkp/ko/"
+  # The operators' suite: the slots' target module, the update module where
+  # the update client looks for it.
+  cp "$ko/lkp_slots.ko" "$root/opt/lkp/ko/"
+  mkdir -p "$root/usr/share/mender/modules/v3"
+  cp "$src/mender/tesvar-livepatch" "$root/usr/share/mender/modules/v3/"
   cp "$build/tools/lkpctl" "$root/opt/lkp/bin/"
   copy_libraries "$root" "$build/tools/lkpctl"
   for program in "${guest_programs[@]}"; do
@@ -230,7 +239,7 @@ boot() { # suite vcpus words
     status=$?
   tr -d '\r' <"$console" >"$console.txt"
   # The first line may follow the firmware's escape sequences: no anchor.
-  grep -oE 'LKPVM-(CASE|XFAIL|FAIL|EXIT|VERDICT).*' "$console.txt" || true
+  grep -oE 'LKPVM-(CASE|XFAIL|FAIL|EXIT|MEASURE|VERDICT).*' "$console.txt" || true
   if [ "$status" = 124 ] || [ "$status" = 137 ]; then
     tail -n 40 "$console.txt" >&2
     fail "the guest did not finish within ${limit}s"
@@ -249,12 +258,17 @@ say "kernel release $release"
 build_modules
 build_initramfs
 say "initramfs $(du -h "$work/initrd.gz" | cut -f1)"
-# ---- the boots: suite, vCPU count and the guest init's words, one boot per
-# line; every architecture runs all of them. The transition suite has a boot
-# of its own so that its sleeping thread stalls no other case.
+# ---- the boots: suite, vCPU count and the guest init's words (the
+# operators' suite: lkpvm.repeat=N repeats of each scenario, lkpvm.busy=N
+# processes spinning beside it), one boot per line; every architecture runs
+# all of them. The transition suite has a boot of its own so that its
+# sleeping thread stalls no other case.
 boots=(
   "main 1"
   "transitions 2"
+  "operators 1 lkpvm.repeat=1"
+  "operators 2 lkpvm.repeat=1"
+  "operators 2 lkpvm.repeat=1 lkpvm.busy=2"
 )
 # ---- end of the boots
 for entry in "${boots[@]}"; do

@@ -1,0 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0
+/* Test live patch: replaces lkp_slot1() of lkp_slots. */
+#define LKP_SLOT 1
+#include "lkp_slot_fix.h"

@@ -1,0 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0
+/* Test live patch: replaces lkp_slot2() of lkp_slots. */
+#define LKP_SLOT 2
+#include "lkp_slot_fix.h"
