@@ -232,7 +232,7 @@ build_initramfs() {
 # verdict: at least one LKPVM-VERDICT: PASS and no failure line.
 boot() { # suite vcpus words
   local suite=$1 vcpus=$2 words=$3 status=0 console
-  console=$work/console-$(echo "$suite $vcpus $words" | tr ' =.' '--_' | sed 's/-*$//').log
+  console=$work/console-$(echo "$suite $vcpus $words" | sed 's/[^a-z0-9]/-/g; s/-*$//').log
   timeout -k 5 "$limit" "${qemu[@]}" -smp "$vcpus" -m 512 \
     -nographic -no-reboot -kernel "$image" -initrd "$work/initrd.gz" \
     -append "console=ttyS0 quiet panic=-1 lkpvm.suite=$suite $words" </dev/null >"$console" 2>&1 ||

@@ -74,7 +74,8 @@ say "building vmlinux (make -j2; about 700 CPU-seconds)"
 
 # The tree for out-of-tree modules: the makefiles, Kconfig files, scripts and
 # headers of the source, the generated headers and tools, .config and
-# Module.symvers; objects and their .cmd files are not needed.
+# Module.symvers; objects and their .cmd files are not needed, except the
+# register save/restore routines 32-bit PowerPC links into every module.
 out=$work/out
 rm -rf "$out"
 mkdir -p "$out/build"
@@ -85,11 +86,13 @@ mkdir -p "$out/build"
     find include scripts -type f -o -type l
     find arch/powerpc -name Kbuild.platforms -o -name Platform -o -name '*.lds'
     find arch/powerpc -name 'Makefile*' -path '*/powerpc/Makefile*'
+    # shellcheck disable=SC2046 # the directories' names have no blanks
     find $(find arch/powerpc -name include -o -name scripts -type d) -type f
     find tools/include -type f 2>/dev/null || true
     echo .config
     echo Module.symvers
-  } | grep -vE '\.(o|cmd)$|/\.[^/]*\.cmd$' | sort -u >"$work/keep"
+  } | grep -vE '/\.[^/]*\.cmd$' | grep -vE '\.o$' | sort -u >"$work/keep"
+  echo arch/powerpc/lib/crtsavres.o >>"$work/keep"
   tar -cf - -T "$work/keep" | tar -xf - -C "$out/build"
 )
 cp "$tree/vmlinux" "$out/vmlinux"
@@ -103,9 +106,11 @@ printf '%s\n' '#include <linux/module.h>' '#include <linux/livepatch.h>' \
   'static int __init probe_init(void) { return klp_enable_patch(NULL); }' \
   'module_init(probe_init);' 'MODULE_LICENSE("GPL");' 'MODULE_INFO(livepatch, "Y");' >"$probe/probe.c"
 echo 'obj-m := probe.o' >"$probe/Kbuild"
-make -C "$out/build" ARCH=powerpc CROSS_COMPILE=powerpc-linux-gnu- M="$probe" modules \
-  >"$work/probe.log" 2>&1 && [ -s "$probe/probe.ko" ] ||
-  { cat "$work/probe.log" >&2; fail "the kept build tree does not build a module"; }
+if ! make -C "$out/build" ARCH=powerpc CROSS_COMPILE=powerpc-linux-gnu- M="$probe" modules \
+  >"$work/probe.log" 2>&1 || [ ! -s "$probe/probe.ko" ]; then
+  cat "$work/probe.log" >&2
+  fail "the kept build tree does not build a module"
+fi
 rm -rf "$probe"
 
 mv "$out" "$cache"
