@@ -109,11 +109,17 @@ bool attach() {
     return g_attached;
 }
 
+bool upstream_by_default() {
+    const char *model = std::getenv(KERNEL_MODEL_VARIABLE);
+    return model != nullptr && std::string(model) == "upstream";
+}
+
 void reset() {
     Kernel *k = kernel();
     {
         KernelLock lock(k);
         reset_kernel(k);
+        k->enable_on_insert = upstream_by_default() ? 1 : 0;
     }
     remove_manager_module();
     take_captured_log();
@@ -271,6 +277,12 @@ void set_enable_on_insert(bool on) {
     Kernel *k = kernel();
     KernelLock lock(k);
     k->enable_on_insert = on ? 1 : 0;
+}
+
+void set_free_window(int removals) {
+    Kernel *k = kernel();
+    KernelLock lock(k);
+    k->free_window.set(static_cast<std::uint32_t>(removals < 0 ? 0 : removals));
 }
 
 void set_raw_control(const std::string &text) {

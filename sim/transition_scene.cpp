@@ -51,6 +51,13 @@ void set_transition_scene(TransitionScene scene) {
     k->transition.mode = static_cast<std::uint8_t>(scene);
 }
 
+void set_transition_time(int milliseconds) {
+    Kernel *k = kernel();
+    KernelLock lock(k);
+    k->transition.mode = TRANSITION_TIMED;
+    k->transition_ms.set(static_cast<std::uint32_t>(milliseconds < 0 ? 0 : milliseconds));
+}
+
 void add_task(int pid, const std::string &comm, const std::string &stack) {
     Kernel *k = kernel();
     KernelLock lock(k);

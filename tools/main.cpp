@@ -47,8 +47,11 @@ const Command COMMANDS[] = {
      " With --wait[=SECONDS] (60 by default), then waits until no patch of the package is in "
      "transition, signals the stalled ones after a quarter of that time (at most 5 s) and names "
      "the tasks that have not switched; on timeout it undoes the command (disable the package) and "
-     "fails with -110. See docs/transitions.md.",
-     ONE, ONE, nullptr, 0, run_activate},
+     "fails with -110. See docs/transitions.md."
+     " A package whose disabled patches the kernel has freed (upstream kernels free every "
+     "disabled patch) is removed and loaded again from the store under --root (as boot would "
+     "apply it) when the store has it; otherwise lkpctl says what to run.",
+     ONE, ONE, BOOT_OPTIONS, BOOT_OPTION_COUNT, run_activate},
     {"deactivate", "NAME", "disable every patch of a loaded package",
      "Disables the patches of the loaded package NAME, last to first."
      " With --wait[=SECONDS] (60 by default), then waits until no patch of the package is in "

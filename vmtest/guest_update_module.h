@@ -6,9 +6,9 @@
 
 namespace guest {
 
-// Installs and commits an artifact of triple_a, installs one of triple_b
-// that replaces it and rolls that back (triple_a comes back from the kept
-// copy), then installs and commits it for good.
+// Installs and commits an artifact of triple_a, then installs one of
+// triple_b that replaces it and rolls that back (triple_a comes back from
+// the kept copy).
 void update_module_install_rollback_commit();
 
 }  // namespace guest

@@ -23,7 +23,7 @@
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/.." && pwd)
-arch=x86_64 build='' host_build='' work='' limit=300
+arch=x86_64 build='' host_build='' work='' limit=600
 usage="usage: $0 [--arch x86_64|ppc] --build-dir BUILD [--host-build HOST] [--work-dir DIR] [--timeout SECONDS]"
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -259,16 +259,18 @@ build_modules
 build_initramfs
 say "initramfs $(du -h "$work/initrd.gz" | cut -f1)"
 # ---- the boots: suite, vCPU count and the guest init's words (the
-# operators' suite: lkpvm.repeat=N repeats of each scenario, lkpvm.busy=N
-# processes spinning beside it), one boot per line; every architecture runs
-# all of them. The transition suite has a boot of its own so that its
-# sleeping thread stalls no other case.
+# operators' suite: lkpvm.repeat=N repeats of each scenario, LKPVM_REPEAT
+# of them, 1 by default, for a round on two vCPUs takes about two minutes;
+# lkpvm.busy=N processes spinning beside it), one boot per line; every
+# architecture runs all of them. The transition suite has a boot of its own
+# so that its sleeping thread stalls no other case.
+repeat=${LKPVM_REPEAT:-1}
 boots=(
   "main 1"
   "transitions 2"
-  "operators 1 lkpvm.repeat=1"
-  "operators 2 lkpvm.repeat=1"
-  "operators 2 lkpvm.repeat=1 lkpvm.busy=2"
+  "operators 1 lkpvm.repeat=$repeat"
+  "operators 2 lkpvm.repeat=$repeat"
+  "operators 2 lkpvm.repeat=$repeat lkpvm.busy=2"
 )
 # ---- end of the boots
 for entry in "${boots[@]}"; do

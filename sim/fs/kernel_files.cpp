@@ -34,6 +34,12 @@ int judge_switch(Kernel *kernel, std::string_view patch, std::string_view value)
     if (refusal != 0) {
         return refusal;
     }
+    // Upstream, outside its own transition a patch takes only "0", and only
+    // while enabled: a disabled patch is never enabled again.
+    if (kernel->enable_on_insert != 0 && patch_in_transition(kernel) != patch &&
+        (target == 1 || !is_upstream_enabled(*kernel, *module))) {
+        return EINVAL;
+    }
     set_record_state(kernel, patch, target == 1 ? "enabled" : "disabled");
     // Upstream, disabling is final: the patch is freed and its directory
     // goes when its transition ends.

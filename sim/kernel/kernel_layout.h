@@ -16,7 +16,7 @@
 namespace lkpsim {
 
 constexpr std::uint32_t KERNEL_MAGIC = 0x4c4b5053;  // "LKPS"
-constexpr std::uint32_t KERNEL_LAYOUT_VERSION = 4;
+constexpr std::uint32_t KERNEL_LAYOUT_VERSION = 5;
 
 constexpr std::size_t NAME_SIZE = 64;  // names of at most 63 characters
 constexpr std::size_t MAX_RECORDS = 1024;
@@ -116,6 +116,18 @@ struct Kernel {
     std::uint8_t enable_on_insert;
 
     Transition transition;
+
+    // A timed transition (TRANSITION_TIMED): how long one lasts, and when
+    // the one under way ends (CLOCK_MONOTONIC).
+    LeU32 transition_ms;
+    LeU64 transition_ends_at_ns;
+    // Upstream, a patch whose disabling has ended is freed a moment later:
+    // until then its directory still shows and removing its module answers
+    // EAGAIN. The patch being freed ("" when none) and how many more removals
+    // are answered so; free_window is the count each freeing starts with.
+    Name freeing;
+    LeU32 freeing_left;
+    LeU32 free_window;
 };
 
 // The layout is part of the contract between architectures: any change here
@@ -127,9 +139,10 @@ static_assert(sizeof(Task) == 333 && offsetof(Task, release_at_ns) == 325, "task
 static_assert(sizeof(Transition) == 2735 && offsetof(Transition, tasks) == 71, "transition layout");
 static_assert(sizeof(RawText) == 5 + RAW_TEXT_SIZE, "raw text layout");
 static_assert(offsetof(Kernel, records) == 12 && offsetof(Kernel, module_count) == 200716 &&
-                  offsetof(Kernel, history_total) == 1325354 && sizeof(Kernel) == 1983468 &&
+                  offsetof(Kernel, history_total) == 1325354 &&
                   offsetof(Kernel, enable_on_insert) == 1980732 &&
-                  offsetof(Kernel, transition) == 1980733,
+                  offsetof(Kernel, transition) == 1980733 &&
+                  offsetof(Kernel, transition_ms) == 1983468 && sizeof(Kernel) == 1983552,
               "kernel block layout");
 
 }  // namespace lkpsim

@@ -58,6 +58,10 @@ int remove_unless_held(Kernel *kernel, const std::string &name) {
     if (is_upstream_enabled(*kernel, *module)) {
         return EAGAIN;
     }
+    const int freeing = freeing_refusal(kernel, name);
+    if (freeing != 0) {
+        return freeing;
+    }
     if (in_transition) {
         return EBUSY;
     }

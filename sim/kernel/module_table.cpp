@@ -125,7 +125,9 @@ bool has_livepatch_dir(const Module &module) {
 }
 
 bool is_upstream_enabled(const Kernel &kernel, const Module &module) {
-    return kernel.enable_on_insert != 0 && has_livepatch_dir(module);
+    // A patch being freed is disabled, though its directory still shows.
+    return kernel.enable_on_insert != 0 && has_livepatch_dir(module) &&
+           name_of(kernel.freeing) != name_of(module.name);
 }
 
 }  // namespace lkpsim

@@ -35,24 +35,40 @@ bool all_released(const Transition &transition) {
     return true;
 }
 
-bool finished(const Transition &transition) {
+bool finished(const Kernel &kernel) {
+    const Transition &transition = kernel.transition;
     switch (transition.mode) {
         case TRANSITION_AFTER_SIGNAL:
             return transition.signalled != 0;
         case TRANSITION_UNTIL_RELEASED:
             return all_released(transition);
+        case TRANSITION_TIMED:
+            return monotonic_ns() >= kernel.transition_ends_at_ns.get();
         default:
             return true;
     }
 }
 
+void free_patch(Kernel *kernel, Module *module) {
+    module->hidden = 1;
+    if (name_of(kernel->freeing) == name_of(module->name)) {
+        set_name(&kernel->freeing, "");
+        kernel->freeing_left.set(0);
+    }
+}
+
 // Upstream, an unpatched patch is freed at the end of its transition and
-// its directory goes with it.
+// its directory goes with it, at once or after the free window.
 void end_transition(Kernel *kernel) {
     Transition &transition = kernel->transition;
     Module *module = find_module(kernel, name_of(transition.patch));
     if (module != nullptr && transition.target == 0 && kernel->enable_on_insert != 0) {
-        module->hidden = 1;
+        if (kernel->free_window.get() > 0) {
+            set_name(&kernel->freeing, name_of(module->name));
+            kernel->freeing_left.set(kernel->free_window.get());
+        } else {
+            free_patch(kernel, module);
+        }
     }
     set_name(&transition.patch, "");
     transition.signalled = 0;
@@ -62,7 +78,7 @@ void end_transition(Kernel *kernel) {
 
 std::string_view patch_in_transition(Kernel *kernel) {
     Transition &transition = kernel->transition;
-    if (!name_of(transition.patch).empty() && finished(transition)) {
+    if (!name_of(transition.patch).empty() && finished(*kernel)) {
         end_transition(kernel);
     }
     return name_of(transition.patch);
@@ -101,7 +117,25 @@ int start_transition(Kernel *kernel, std::string_view patch, int target) {
     set_name(&transition.patch, patch);
     transition.target = static_cast<std::uint8_t>(target);
     transition.signalled = 0;
+    kernel->transition_ends_at_ns.set(monotonic_ns() +
+                                      std::uint64_t{kernel->transition_ms.get()} * 1000000U);
     return 0;
+}
+
+int freeing_refusal(Kernel *kernel, std::string_view patch) {
+    if (name_of(kernel->freeing).empty() || name_of(kernel->freeing) != patch) {
+        return 0;
+    }
+    Module *module = find_module(kernel, patch);
+    if (module == nullptr || kernel->freeing_left.get() == 0) {
+        set_name(&kernel->freeing, "");
+        return 0;
+    }
+    kernel->freeing_left.set(kernel->freeing_left.get() - 1);
+    if (kernel->freeing_left.get() == 0) {
+        free_patch(kernel, module);
+    }
+    return EAGAIN;
 }
 
 std::string transition_text(Kernel *kernel, std::string_view patch) {
@@ -142,6 +176,11 @@ std::string task_patch_state_text(Kernel *kernel, const Task &task) {
 
 void reset_transitions(Kernel *kernel) {
     std::memset(&kernel->transition, 0, sizeof kernel->transition);
+    kernel->transition_ms.set(0);
+    kernel->transition_ends_at_ns.set(0);
+    set_name(&kernel->freeing, "");
+    kernel->freeing_left.set(0);
+    kernel->free_window.set(0);
 }
 
 }  // namespace lkpsim

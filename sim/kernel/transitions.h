@@ -16,6 +16,7 @@ enum TransitionMode : std::uint8_t {
     TRANSITION_INSTANT = 0,
     TRANSITION_AFTER_SIGNAL = 1,
     TRANSITION_UNTIL_RELEASED = 2,
+    TRANSITION_TIMED = 3,
 };
 
 // The patch now in transition ("" when none), after settling a transition
@@ -41,6 +42,10 @@ const Task *find_task(const Kernel &kernel, int pid);
 // A task's patch_state text: "-1\n" outside a transition, else the state it
 // is still in ("0\n" or "1\n") or the target once it has switched.
 std::string task_patch_state_text(Kernel *kernel, const Task &task);
+
+// Upstream: removing the module of a patch being freed. EAGAIN while the
+// freeing lasts (each such answer shortens it), else 0.
+int freeing_refusal(Kernel *kernel, std::string_view patch);
 
 void reset_transitions(Kernel *kernel);
 

@@ -20,6 +20,7 @@
 #include "sys/file_access.h"
 #include "sys/kernel_files_lock.h"
 #include "sys/owned.h"
+#include "sys/wait_budget.h"
 
 namespace tesvar {
 
@@ -28,7 +29,9 @@ namespace {
 constexpr int READINGS = 3;
 
 // Why one reading failed; logged only for the reading that is reported.
-enum class Mismatch { None, Malloc, Head, Records, Tail };
+// Locked: another caller held the kernel-files lock past the wait bound
+// (logged where it was met); not read again.
+enum class Mismatch { None, Malloc, Head, Records, Tail, Locked };
 
 void log_reason(Mismatch reason) {
     switch (reason) {
@@ -46,6 +49,7 @@ void log_reason(Mismatch reason) {
             lkp_log(LKP_ERR, "Failed to ignore the tail diff.");
             break;
         case Mismatch::None:
+        case Mismatch::Locked:
             break;
     }
 }
@@ -57,7 +61,7 @@ public:
     struct Patch {
         char name[NAME_SIZE];
         uint64_t hash;
-        bool enabled;
+        PatchWord word;
     };
 
     // Adds the patch named by a control line's field (cut as a record would
@@ -69,23 +73,25 @@ public:
         Patch &patch = items_.get()[size_++];
         store_span(patch.name, NAME_SIZE, field);
         patch.hash = span_hash(field);
-        patch.enabled = false;
+        patch.word = PatchWord::Other;
         return true;
     }
     // A state line's patch field and state word: every patch of that name
     // takes the word's verdict. The key only spares most comparisons.
     void note_state(const field_span &field, const field_span &word) {
         const uint64_t hash = span_hash(field);
-        bool enabled = false;
+        PatchWord verdict = PatchWord::Other;
         bool judged = false;
         for (size_t i = 0; i < size_; ++i) {
             Patch &patch = items_.get()[i];
             if (patch.hash == hash && field_is(field, NAME_SIZE, patch.name)) {
                 if (!judged) {
-                    enabled = field_is(word, STATE_SIZE, STATE_ENABLED);
+                    verdict = field_is(word, STATE_SIZE, STATE_ENABLED)    ? PatchWord::Enabled
+                              : field_is(word, STATE_SIZE, STATE_DISABLED) ? PatchWord::Disabled
+                                                                           : PatchWord::Other;
                     judged = true;
                 }
-                patch.enabled = enabled;
+                patch.word = verdict;
             }
         }
     }
@@ -96,6 +102,7 @@ public:
             if (node == nullptr) {
                 return false;
             }
+            node->word = items_.get()[i].word;
             list_add_tail(&node->list, list);
         }
         return true;
@@ -104,7 +111,7 @@ public:
         EnabledCount result;
         result.patches = static_cast<int>(size_);
         for (size_t i = 0; i < size_; ++i) {
-            result.enabled += items_.get()[i].enabled ? 1 : 0;
+            result.enabled += items_.get()[i].word == PatchWord::Enabled ? 1 : 0;
         }
         return result;
     }
@@ -259,6 +266,10 @@ FILE *open_kernel_file(const char *path) {
 // under the lock, as close together as possible.
 int read_once(const char *pkg_name, char *state, PackagePatches *patches, Mismatch *reason) {
     KernelFilesLock lock(KernelFilesLock::Mode::Shared);
+    if (lock.timed_out()) {
+        *reason = Mismatch::Locked;
+        return LKP_OK;
+    }
     const Stream control_file(open_kernel_file(CONTROL_FILE));
     if (!control_file) {
         return LKP_OPEN_FAILED;
@@ -277,6 +288,7 @@ int read_once(const char *pkg_name, char *state, PackagePatches *patches, Mismat
 
 int check_record_available(const char *pkg_name, char *state, EnabledCount *enabled,
                            list_head *patch_list, bool *listed) {
+    const CallBudget budget;
     Mismatch reason = Mismatch::None;
     const bool collect = enabled != nullptr || patch_list != nullptr;
     for (int reading = 0; reading < READINGS; ++reading) {
@@ -284,6 +296,9 @@ int check_record_available(const char *pkg_name, char *state, EnabledCount *enab
         const int rc = read_once(pkg_name, state, collect ? &patches : nullptr, &reason);
         if (rc != LKP_OK) {
             return rc;
+        }
+        if (reason == Mismatch::Locked) {
+            return LKP_INVALID_ARGUMENT;
         }
         if (reason == Mismatch::None) {
             if (enabled != nullptr) {

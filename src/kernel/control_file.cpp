@@ -2,14 +2,15 @@
 // and enable switches.
 #include "kernel/control_file.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "frame/result_codes.h"
 #include "kernel/kernel_paths.h"
 #include "kernel/line_buffer.h"
 #include "kernel/record.h"
+#include "kernel/transition_wait.h"
 #include "sys/file_access.h"
-#include "sys/kernel_files_lock.h"
 #include "sys/owned.h"
 
 namespace tesvar {
@@ -71,7 +72,10 @@ int write_op(FILE *target, int op, int32_t num, const char *pkg_name, const char
 
 namespace {
 
-int write_to_kernel(int op, int32_t num, const char *pkg_name, const char *patch_name) {
+// The op's result; *refusal gets the errno of a refused close (0 otherwise).
+int write_to_kernel(int op, int32_t num, const char *pkg_name, const char *patch_name,
+                    int *refusal) {
+    *refusal = 0;
     Stream target(open_op_target(op, patch_name));
     if (!target) {
         return LKP_OPEN_FAILED;
@@ -80,18 +84,29 @@ int write_to_kernel(int op, int32_t num, const char *pkg_name, const char *patch
         return LKP_WRITE_FAILED;
     }
     // The text reaches the kernel only now: a refusal shows as a failed close.
-    return target.close() == 0 ? LKP_OK : LKP_CLOSE_FAILED;
+    errno = 0;
+    if (target.close() != 0) {
+        *refusal = errno;
+        return LKP_CLOSE_FAILED;
+    }
+    return LKP_OK;
 }
 
 }  // namespace
 
 int fs_op(int op, int32_t num, const char *pkg_name, const char *patch_name) {
-    if (op == FS_OP_ADD || op == FS_OP_RM) {
-        // An op line changes both kernel files: no reading may fall in between.
-        const KernelFilesLock lock(KernelFilesLock::Mode::Exclusive);
-        return write_to_kernel(op, num, pkg_name, patch_name);
-    }
-    return write_to_kernel(op, num, pkg_name, patch_name);
+    int refusal = 0;
+    return write_to_kernel(op, num, pkg_name, patch_name, &refusal);
+}
+
+int switch_patch(int op, const char *patch_name) {
+    int rc = LKP_OK;
+    (void)retry_while_busy(patch_name, [op, patch_name, &rc] {
+        int refusal = 0;
+        rc = write_to_kernel(op, 0, nullptr, patch_name, &refusal);
+        return rc == LKP_CLOSE_FAILED && refusal != 0 ? -refusal : static_cast<int32_t>(rc);
+    }, true);
+    return rc;
 }
 
 }  // namespace tesvar

@@ -69,7 +69,9 @@ int load_tesvar_kcore() {
         lkp_log(LKP_ERR, "load_tesvar_kcore: Faield to snprintf.");
         return 0;
     }
-    if (navo_lkp_insmod(path) != 0) {
+    // EEXIST: another caller inserted it meanwhile.
+    const int32_t inserted = navo_lkp_insmod(path);
+    if (inserted != 0 && inserted != -EEXIST) {
         lkp_log(LKP_ERR, "load_tesvar_kcore: Failed to load tesvar.ko.");
         return 0;
     }

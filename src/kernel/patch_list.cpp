@@ -35,6 +35,7 @@ patch_node *create_patch_node(const char *patch_name) {
     if (!is_whole_text(written, NAME_SIZE)) {
         return nullptr;
     }
+    node->word = PatchWord::Other;
     return node.release();
 }
 

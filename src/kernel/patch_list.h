@@ -14,9 +14,14 @@ struct list_head {
     list_head *prev;
 };
 
+// What the state file called a patch in the reading that listed it.
+enum class PatchWord : unsigned char { Other, Enabled, Disabled };
+
 struct patch_node {
     char patch_name[NAME_SIZE];
     list_head list;
+    // Other for lists read from the control file alone.
+    PatchWord word;
 };
 
 // The node whose links are at `links`.

@@ -1,5 +1,8 @@
 // Switching every patch of a loaded package on (first to last) or off (last
-// to first) through the livepatch "enabled" files.
+// to first) through the livepatch "enabled" files, as one change under the
+// kernel-files lock. A patch already switched the asked way is left alone
+// (an upstream kernel refuses the same value again), and an activation that
+// meets a patch the kernel has freed writes nothing.
 #include "ops/enable.h"
 
 #include <cstdint>
@@ -7,11 +10,14 @@
 
 #include "frame/log.h"
 #include "frame/result_codes.h"
+#include "kernel/change_lock.h"
 #include "kernel/consistency.h"
 #include "kernel/control_file.h"
 #include "kernel/patch_list.h"
 #include "kernel/record.h"
+#include "kernel/transition_wait.h"
 #include "ops/loaded_package.h"
+#include "sys/wait_budget.h"
 #include "tesvar.h"
 
 namespace tesvar {
@@ -35,13 +41,44 @@ bool is_already_switched(const EnabledCount &count, int mode) {
     return true;
 }
 
-// Writes every patch's switch; stops at the first failure, undoing nothing.
+EnabledCount count_enabled(list_head *head) {
+    EnabledCount count;
+    for (list_head *pos = head->next; pos != head; pos = pos->next) {
+        ++count.patches;
+        count.enabled += node_of(pos)->word == PatchWord::Enabled ? 1 : 0;
+    }
+    return count;
+}
+
+// An upstream kernel frees a patch once it is disabled: its livepatch
+// directory goes, its module stays, and it can never be enabled again. -262
+// (logged) when a patch of the package is gone so, before anything is written.
+int check_none_freed(list_head *head) {
+    for (list_head *pos = head->next; pos != head; pos = pos->next) {
+        const char *patch_name = node_of(pos)->patch_name;
+        if (!has_livepatch_dir(patch_name)) {
+            lkp_log(LKP_ERR,
+                    "The kernel freed the disabled patch %s: remove the package and load it again.",
+                    patch_name);
+            return LKP_OPEN_FAILED;
+        }
+    }
+    return LKP_OK;
+}
+
+// Writes the switch of every patch the state file does not show switched
+// that way already ("enabled" for activation, "disabled" for deactivation), each after the kernel is quiet; stops at the first failure,
+// undoing nothing.
 int switch_patches(list_head *head, int mode) {
     const bool activate = mode == MODE_ACTIVATE;
     const int op = activate ? FS_OP_ENABLE : FS_OP_DISABLE;
     for (list_head *pos = activate ? head->next : head->prev; pos != head;
          pos = activate ? pos->next : pos->prev) {
-        int rc = fs_op(op, 0, nullptr, node_of(pos)->patch_name);
+        const patch_node *patch = node_of(pos);
+        if (patch->word == (activate ? PatchWord::Enabled : PatchWord::Disabled)) {
+            continue;
+        }
+        int rc = switch_patch(op, patch->patch_name);
         if (rc != LKP_OK) {
             return rc;
         }
@@ -52,17 +89,22 @@ int switch_patches(list_head *head, int mode) {
 }  // namespace
 
 int lkp_enable(const char *pkg_name, int mode) {
-    char state[STATE_SIZE] = {};
-    EnabledCount count_enabled;
-    int rc = loaded_package_state(pkg_name, state, &count_enabled);
-    if (rc != LKP_OK || is_already_switched(count_enabled, mode)) {
-        return rc;
+    const ChangeLock change;
+    if (change.timed_out()) {
+        return LKP_CLOSE_FAILED;
     }
+    char state[STATE_SIZE] = {};
     PatchList patches;
     int32_t count = 0;
-    rc = list_package_patches(pkg_name, patches, &count);
-    if (rc != LKP_OK) {
+    int rc = loaded_package_patches(pkg_name, state, patches, &count);
+    if (rc != LKP_OK || is_already_switched(count_enabled(patches.head()), mode)) {
         return rc;
+    }
+    if (mode == MODE_ACTIVATE) {
+        rc = check_none_freed(patches.head());
+        if (rc != LKP_OK) {
+            return rc;
+        }
     }
     return switch_patches(patches.head(), mode);
 }
@@ -71,6 +113,7 @@ namespace {
 
 // Runs lkp_enable and closes with the operation's own success or failure line.
 int switch_and_report(const char *pkg_name, int mode, const char *success, const char *failure) {
+    const CallBudget budget;
     const int rc = lkp_enable(pkg_name, mode);
     if (rc == LKP_OK) {
         lkp_log(LKP_INFO, "%s", success);

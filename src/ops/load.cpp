@@ -10,13 +10,13 @@
 #include "kernel/record.h"
 #include "ops/names_policy.h"
 #include "ops/package_check.h"
-#include "ops/patch_settle.h"
 #include "ops/unit_install.h"
 #include "sys/archive.h"
 #include "sys/file_access.h"
 #include "sys/names.h"
 #include "sys/owned.h"
 #include "sys/tmp_dir.h"
+#include "sys/wait_budget.h"
 #include "tesvar.h"
 
 namespace tesvar {
@@ -112,13 +112,11 @@ int load_package(const char *pkg_path, const char *pkg_name) {
 constexpr int32_t STATE_NUMBER_ENABLED = 5;
 
 // A kernel whose insertion enables a live patch makes the trial load live,
-// and will not remove it so: switch it off and let its patches settle first.
+// and will not remove it so: switch it off first (the removal then waits
+// for the kernel to let go of each module).
 void switch_off_trial(const char *pkg_name) {
-    if (navo_lkp_state(pkg_name) != STATE_NUMBER_ENABLED) {
-        return;
-    }
-    if (navo_lkp_deactivate(pkg_name) == LKP_OK) {
-        wait_package_settled(pkg_name);
+    if (navo_lkp_state(pkg_name) == STATE_NUMBER_ENABLED) {
+        (void)navo_lkp_deactivate(pkg_name);
     }
 }
 
@@ -129,6 +127,7 @@ void switch_off_trial(const char *pkg_name) {
 using tesvar::HeapText;
 
 extern "C" TESVAR_API int32_t navo_lkp_load(const char *pkg_path) {
+    const tesvar::CallBudget budget;
     int rc = tesvar::check_preload(pkg_path);
     if (rc != tesvar::LKP_OK) {
         return rc;
@@ -144,6 +143,8 @@ extern "C" TESVAR_API int32_t navo_lkp_load(const char *pkg_path) {
 // Calls navo_lkp_load, navo_lkp_state, navo_lkp_deactivate and
 // navo_lkp_remove through their exported names.
 extern "C" TESVAR_API int32_t navo_lkp_preload(const char *pkg_path) {
+    // One bound for the whole trial, shared by the calls it makes.
+    const tesvar::CallBudget budget;
     HeapText pkg_name(pkg_path != nullptr ? tesvar::get_file_name(pkg_path) : nullptr);
     if (!pkg_name) {
         tesvar::lkp_log(tesvar::LKP_ERR, "LKP-LOAD:Failed to get pkg name.");

@@ -5,6 +5,7 @@
 #include "frame/log.h"
 #include "kernel/consistency.h"
 #include "kernel/record.h"
+#include "sys/wait_budget.h"
 #include "tesvar.h"
 
 extern "C" TESVAR_API const livepatch_state_entry livepatch_state_info[TESVAR_STATE_INFO_SIZE] = {
@@ -26,6 +27,7 @@ constexpr int32_t NO_VALID_STATE = 9;
 extern "C" TESVAR_API int32_t navo_lkp_state(const char *pkg_name) {
     using tesvar::LKP_ERR;
     using tesvar::lkp_log;
+    const tesvar::CallBudget budget;
     if (pkg_name == nullptr) {
         lkp_log(LKP_ERR, "LKP-STATE: The input parameter is NULL.");
         return tesvar::NO_VALID_STATE;

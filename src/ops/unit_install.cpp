@@ -1,14 +1,20 @@
 // Installation of a package's units, all or nothing: each unit archive is
 // extracted into a directory of its own, its module inserted and then
-// registered with an "add" line; a failing unit rolls the others back.
+// registered with an "add" line; a failing unit rolls the others back. Each
+// insertion with its line, and each removal with its line, is one change
+// under the kernel-files lock, taken once the kernel is quiet.
 #include "ops/unit_install.h"
+
+#include <cerrno>
 
 #include "frame/log.h"
 #include "frame/result_codes.h"
 #include "kernel/control_file.h"
 #include "kernel/kernel_paths.h"
 #include "kernel/modules.h"
-#include "ops/patch_settle.h"
+#include "kernel/change_lock.h"
+#include "kernel/transition_wait.h"
+#include "ops/patch_removal.h"
 #include "ops/unit_layout.h"
 #include "sys/names.h"
 #include "sys/owned.h"
@@ -45,8 +51,8 @@ struct UnitContext {
 // Takes a patch's module out of the kernel again; a failure is only logged.
 // A patch that its insertion enabled holds its module until it is disabled.
 void remove_module(const char *patch_name) {
-    const int removed = disable_if_enabled(patch_name) ? remove_disabled_module(patch_name)
-                                                       : navo_lkp_rmmod(patch_name);
+    (void)disable_if_enabled(patch_name);
+    const int removed = remove_patch_module(patch_name);
     if (removed != 0) {
         lkp_log(LKP_ERR, "Failed lkp rmmod, ret %d.", removed);
     }
@@ -55,7 +61,10 @@ void remove_module(const char *patch_name) {
 // Inserts the module and registers it; a module that cannot be registered is
 // taken out again at once.
 int insert_and_register(const UnitContext &unit, const char *module_path, const char *patch_name) {
-    int rc = navo_lkp_insmod(module_path);
+    const ChangeLock change;
+    int rc = change.timed_out()
+                 ? -EAGAIN
+                 : retry_while_busy(patch_name, [module_path] { return navo_lkp_insmod(module_path); });
     if (rc == ENOPKG_CODE) {
         lkp_log(LKP_ERR, "The target %s not loaded", module_path);
         return LKP_TARGET_NOT_LOADED;
@@ -102,6 +111,9 @@ void roll_back(const UnitContext &unit) {
     list_head *head = unit.installed;
     for (list_head *pos = head->prev; pos != head; pos = pos->prev) {
         const char *patch_name = node_of(pos)->patch_name;
+        // With the call's bound spent the lock is tried once; the rollback
+        // goes on without it rather than leave modules behind.
+        const ChangeLock change;
         remove_module(patch_name);
         if (fs_op(FS_OP_RM, unit.unit_count, unit.pkg_name, patch_name) != LKP_OK) {
             lkp_log(LKP_ERR, "Failed rm op, pkg %s, patch %s.", unit.pkg_name, patch_name);

@@ -23,9 +23,17 @@ TEST_F(LoadTest, PackageLivesFromLoadToRemoval) {
     EXPECT_EQ(lkpsim::inserted_modules(), (Lines{"tesvar", "fix_a", "fix_b"}));
 
     lkpsim::clear_history();
+    Lines switched_off;
+    if (lkpsim::upstream_by_default()) {
+        // Upstream the load enabled the patches, which keep their modules
+        // until they are switched off.
+        ASSERT_EQ(navo_lkp_deactivate(PKG), 0);
+        EXPECT_EQ(take_log(), Lines{info("LKP-DEACTIVATE:Success to deactivate.")});
+        switched_off = {"enable fix_b 0", "enable fix_a 0"};
+    }
     ASSERT_EQ(navo_lkp_remove(PKG), 0);
-    expect_events({"delete fix_b 0x880 0", "op rm,2,hotfix_01.tar.gz,fix_b", "delete fix_a 0x880 0",
-                   "op rm,2,hotfix_01.tar.gz,fix_a"},
+    expect_events(switched_off + Lines{"delete fix_b 0x880 0", "op rm,2,hotfix_01.tar.gz,fix_b",
+                                       "delete fix_a 0x880 0", "op rm,2,hotfix_01.tar.gz,fix_a"},
                   {info("LKP-REMOVE:Success to remove the hotfix_01.tar.gz")});
     expect_no_patches();
 }

@@ -199,10 +199,10 @@ INSTANTIATE_TEST_SUITE_P(
                  unchanged,
                  [] {
                      fix_2_taken();
-                     lkpsim::fail_next_delete(EBUSY, "fix_2");
+                     lkpsim::fail_next_delete(EPERM, "fix_2");
                  },
-                 {"init fix_2 0", "op! add,3,hotfix_01.tar.gz,fix_2", "delete fix_2 0x880 -16"},
-                 {err("Failed lkp rmmod, ret -16."), kWriteFailed},
+                 {"init fix_2 0", "op! add,3,hotfix_01.tar.gz,fix_2", "delete fix_2 0x880 -1"},
+                 {err("Failed lkp rmmod, ret -1."), kWriteFailed},
                  INVALID_ARGUMENT,
                  {"fix_2"}}),
     [](const auto &info) { return std::string(info.param.name); });
@@ -240,13 +240,13 @@ TEST_F(FailingUnit, LastRollsBackNewestFirst) {
 // A module that cannot be removed still gets its "rm" line, and the rollback goes on.
 TEST_F(FailingUnit, RollbackGoesOnPastAModuleItCannotRemove) {
     const std::string path = build_with_missing_target(3);
-    lkpsim::fail_next_delete(EBUSY, "fix_2");
+    lkpsim::fail_next_delete(EPERM, "fix_2");
     EXPECT_EQ(navo_lkp_load(path.c_str()), TARGET_NOT_LOADED);
     expect_events({"init fix_1 0", "op add,3,hotfix_01.tar.gz,fix_1", "init fix_2 0",
-                   "op add,3,hotfix_01.tar.gz,fix_2", "init fix_3 -65", "delete fix_2 0x880 -16",
+                   "op add,3,hotfix_01.tar.gz,fix_2", "init fix_3 -65", "delete fix_2 0x880 -1",
                    "op rm,3,hotfix_01.tar.gz,fix_2", "delete fix_1 0x880 0",
                    "op rm,3,hotfix_01.tar.gz,fix_1"},
-                  {target_line("fix_3"), err("Failed lkp rmmod, ret -16."), kLoadFailed});
+                  {target_line("fix_3"), err("Failed lkp rmmod, ret -1."), kLoadFailed});
     EXPECT_EQ(lkpsim::records(), Lines{});
     EXPECT_EQ(lkpsim::inserted_modules(), (Lines{"tesvar", "fix_2"}));
 }

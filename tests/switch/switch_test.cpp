@@ -1,6 +1,8 @@
 // Activation and deactivation: walk order, the skip rule (activation skips
-// only when every patch is enabled, deactivation only when none is), partial
-// switching on a failure, and the closing log line of each outcome.
+// only when every patch is enabled, deactivation only when none is; a walk
+// leaves out each patch the state file shows switched that way already),
+// a patch the kernel has freed, partial switching on a failure, and the
+// closing log line of each outcome.
 #include <functional>
 #include <ostream>
 #include <string>
@@ -88,6 +90,8 @@ const char *const NOT_LOADED = "pkgC.tar.gz";
 const Lines ON_BEFORE{info("The pkg has already been activated before.")};
 const Lines OFF_BEFORE{info("The pkg has already been disactivated before.")};
 const Lines NO_FILE{NOT_EXISTENT};
+const Lines FREED_P2{
+    err("The kernel freed the disabled patch p2: remove the package and load it again.")};
 const Lines NULL_NAME{err("The input parameter is NULL.")};
 const Lines NO_CONTROL{NOT_EXISTENT, err("Failed to open /proc/navo_lkp_list.")};
 const Lines NO_HEAD{err("Failed to ignore the head diff.")};
@@ -114,21 +118,22 @@ const std::function<void()> NO_MANAGER = [] {
 // the closing line, states after.
 const SwitchCase SWITCH_ROWS[] = {
     {"ActivateAllDisabled", ACT, "ddd", NONE, PKG_A, 0, ON, {}, "eee"},
-    {"ActivateOnlyLastDisabled", ACT, "eed", NONE, PKG_A, 0, ON, {}, "eee"},
+    {"ActivateOnlyLastDisabled", ACT, "eed", NONE, PKG_A, 0, {"enable p3 1"}, {}, "eee"},
     {"ActivateSkippedAllEnabled", ACT, "eee", NONE, PKG_A, 0, {}, ON_BEFORE, "eee"},
     // Only the last patch enabled (an earlier walk stopped half-way): the
-    // walk runs over every patch.
-    {"ActivateLastEnabledOthersNot", ACT, "dde", NONE, PKG_A, 0, ON, {}, "eee"},
-    {"ActivateOtherWord", ACT, "edp", NONE, PKG_A, 0, ON, {}, "eee"},
+    // walk runs over every patch, writing those not enabled.
+    {"ActivateLastEnabledOthersNot", ACT, "dde", NONE, PKG_A, 0, {"enable p1 1", "enable p2 1"}, {}, "eee"},
+    {"ActivateOtherWord", ACT, "edp", NONE, PKG_A, 0, {"enable p2 1", "enable p3 1"}, {}, "eee"},
     {"DeactivateAllEnabled", DEACT, "eee", NONE, PKG_A, 0, OFF, {}, "ddd"},
-    {"DeactivateOnlyLastEnabled", DEACT, "dde", NONE, PKG_A, 0, OFF, {}, "ddd"},
+    {"DeactivateOnlyLastEnabled", DEACT, "dde", NONE, PKG_A, 0, {"enable p3 0"}, {}, "ddd"},
     {"DeactivateSkippedNoneEnabled", DEACT, "ddd", NONE, PKG_A, 0, {}, OFF_BEFORE, "ddd"},
     {"DeactivateSkippedNoneEnabledOtherWord", DEACT, "dpd", NONE, PKG_A, 0, {}, OFF_BEFORE, "dpd"},
     // A half-failed activation left p1 enabled and p3 disabled.
-    {"DeactivateFirstEnabledLastNot", DEACT, "edd", NONE, PKG_A, 0, OFF, {}, "ddd"},
-    {"DeactivateLastDisabledOthersNot", DEACT, "eed", NONE, PKG_A, 0, OFF, {}, "ddd"},
-    {"DeactivateOtherWord", DEACT, "edp", NONE, PKG_A, 0, OFF, {}, "ddd"},
-    {"ActivateMissingP2", ACT, "ddd", HIDE_P2, PKG_A, -262, {"enable p1 1"}, NO_FILE, "edd"},
+    {"DeactivateFirstEnabledLastNot", DEACT, "edd", NONE, PKG_A, 0, {"enable p1 0"}, {}, "ddd"},
+    {"DeactivateLastDisabledOthersNot", DEACT, "eed", NONE, PKG_A, 0, {"enable p2 0", "enable p1 0"}, {}, "ddd"},
+    {"DeactivateOtherWord", DEACT, "edp", NONE, PKG_A, 0, {"enable p3 0", "enable p1 0"}, {}, "ddd"},
+    // No livepatch directory: the kernel freed the patch; nothing is written.
+    {"ActivateMissingP2", ACT, "ddd", HIDE_P2, PKG_A, -262, {}, FREED_P2, "ddd"},
     {"DeactivateMissingP2", DEACT, "eee", HIDE_P2, PKG_A, -262, {"enable p3 0"}, NO_FILE, "eed"},
     {"ActivateRefused", ACT, "ddd", REFUSE, PKG_A, -270, {"enable! p1 1"}, {}, "ddd"},
     {"DeactivateRefused", DEACT, "eee", REFUSE, PKG_A, -270, {"enable! p3 0"}, {}, "eee"},

@@ -7,6 +7,8 @@
 #include "check.h"
 #include "explain.h"
 #include "json.h"
+#include "freed_package.h"
+#include "frame/result_codes.h"
 #include "store.h"
 #include "tesvar.h"
 #include "transition_command.h"
@@ -36,8 +38,11 @@ std::string joined_details(const std::vector<std::string> &details) {
     return text;
 }
 
-// Loads (unless loaded) and activates one installed package.
-Applied apply_now(const std::string &dir, const std::string &name) {
+constexpr const char *RELOADED = "reloaded (the kernel had freed its disabled patches)";
+
+// Loads (unless loaded) and activates one installed package. A loaded one
+// whose disabled patches the kernel has freed is removed and loaded again.
+Applied apply_now(const Invocation &inv, const std::string &dir, const std::string &name) {
     const std::string state = package_state(name);
     if (state == "enabled") {
         return Applied{name, "already active", 0, "", "", "", false};
@@ -56,6 +61,13 @@ Applied apply_now(const std::string &dir, const std::string &name) {
         }
     }
     const int32_t result = navo_lkp_activate(name.c_str());
+    if (result == tesvar::LKP_OPEN_FAILED && loaded && has_freed_patch(name)) {
+        const Reloaded reloaded = reload_freed(inv, name);
+        if (reloaded.result != 0) {
+            return failed(name, reloaded.result, reloaded.detail);
+        }
+        return Applied{name, RELOADED, 0, "", "", "", false};
+    }
     if (result != 0) {
         return failed(name, result, "");
     }
@@ -65,7 +77,7 @@ Applied apply_now(const std::string &dir, const std::string &name) {
 // With --wait, the package's transitions must end as after load and
 // activate; a stalled one is undone as those commands undo it.
 Applied wait_for(const Invocation &inv, Applied applied) {
-    const bool loaded_now = applied.action == "applied";
+    const bool loaded_now = applied.action == "applied" || applied.action == RELOADED;
     const PackageWait waited =
         wait_for_package(inv, applied.name, loaded_now ? Change::Load : Change::Activate,
                          loaded_now ? "load" : "activate");
@@ -81,7 +93,7 @@ Applied wait_for(const Invocation &inv, Applied applied) {
 }
 
 Applied apply(const Invocation &inv, const std::string &dir, const std::string &name) {
-    const Applied applied = apply_now(dir, name);
+    const Applied applied = apply_now(inv, dir, name);
     const bool changed = applied.result == 0 && applied.action != "already active";
     return inv.wait && changed ? wait_for(inv, applied) : applied;
 }

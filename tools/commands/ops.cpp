@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli.h"
+#include "freed_package.h"
 #include "frame/result_codes.h"
 #include "json.h"
 #include "pack_names.h"
@@ -79,9 +80,23 @@ Outcome run_validate(const Invocation &inv) {
     return package_file_op(navo_lkp_validate, inv, "valid (trial load and removal passed)");
 }
 
+// A package whose disabled patches the kernel has freed cannot be activated:
+// it is removed and loaded again from the store when the store has it.
 Outcome run_activate(const Invocation &inv) {
-    return finish_transitions(inv, package_op(navo_lkp_activate, inv, "activated"), inv.args[0],
-                              Change::Activate);
+    const std::string &package = inv.args[0];
+    Outcome outcome = package_op(navo_lkp_activate, inv, "activated");
+    if (outcome.result != tesvar::LKP_OPEN_FAILED || !has_freed_patch(package)) {
+        return finish_transitions(inv, outcome, package, Change::Activate);
+    }
+    const Reloaded reloaded = reload_freed(inv, package);
+    Outcome again = outcome_of(reloaded.result);
+    again.data = outcome.data;
+    if (again.exit_status == EXIT_OK) {
+        again.text = package + ": activated: " + reloaded.detail + "\n";
+    } else {
+        again.details.push_back(reloaded.detail);
+    }
+    return finish_transitions(inv, again, package, Change::Load);
 }
 
 Outcome run_deactivate(const Invocation &inv) {

@@ -40,8 +40,16 @@ bool attach();
 // Back to the default kernel: manager module loaded (control file present),
 // state file present, no patch inserted or registered, default target
 // modules loaded ("vmlinux", "ext4", "nfs", "tcp_cubic"), no fault armed,
-// history and captured log cleared, tesvar.ko not placed under /lib/modules.
+// history and captured log cleared, tesvar.ko not placed under /lib/modules,
+// instant transitions, no free window. The kernel model is the default one,
+// or the upstream one (set_enable_on_insert(true)) when the environment
+// variable LKPSIM_KERNEL says "upstream".
 void reset();
+
+// The environment variable that picks the kernel model reset() goes back to.
+constexpr const char *KERNEL_MODEL_VARIABLE = "LKPSIM_KERNEL";
+// True when that variable says "upstream".
+bool upstream_by_default();
 
 // --- Observation -----------------------------------------------------------
 
@@ -119,11 +127,20 @@ enum class Manager {
 void set_manager(Manager manager);
 // Shows or hides /proc/livepatch/state (a kernel without live patching).
 void set_state_file_present(bool present);
-// The upstream kernel's model (off after reset()): a live patch module is
-// enabled by its insertion (its record, once added, says "enabled"); writing
-// "0" to its enabled file disables it for good and removes its livepatch
-// directory; delete_module of an enabled patch's module fails with EAGAIN.
+// The upstream kernel's model (after reset(), on only when
+// upstream_by_default()): a live patch module is enabled by its insertion
+// (its record, once added, says "enabled"), which starts its transition and
+// is refused with EBUSY while another patch is in transition; writing "0" to
+// its enabled file disables it for good: when the disabling transition ends
+// the patch is freed (after the free window, below) and its livepatch
+// directory goes while the module stays; outside its own transition, writing
+// "1", or "0" to a disabled patch, is refused with EINVAL; delete_module of
+// an enabled patch's module fails with EAGAIN.
 void set_enable_on_insert(bool on);
+// Upstream: each freeing lasts this many removals of its module, each
+// answered EAGAIN while the directory still shows enabled 0 and transition 0
+// (0 after reset(): freed at once).
+void set_free_window(int removals);
 // --- Transitions -----------------------------------------------------------
 
 // How a transition started by an enable switch (or, in the upstream model,
@@ -138,8 +155,11 @@ enum class TransitionScene {
     Instant,        // ends as it starts (after reset())
     AfterSignal,    // ends when the patch's signal file is written
     UntilReleased,  // ends when every simulated task has been released
+    Timed,          // ends set_transition_time() milliseconds after it starts
 };
 void set_transition_scene(TransitionScene scene);
+// Makes transitions Timed, each lasting this many milliseconds.
+void set_transition_time(int milliseconds);
 // A simulated task: /proc/<pid>/task/<pid>/ then holds "patch_state" ("-1"
 // outside a transition; during one, the state the task is still in, or the
 // target once it has switched), "comm" and "stack" (the text given) in place

@@ -2,6 +2,8 @@
 // files, the simulated tasks' patch_state, the one-at-a-time rule, reversal
 // and the three ways a transition ends.
 #include <dirent.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -146,6 +148,60 @@ TEST_F(SimTransitionTest, UpstreamModelTransitions) {
     errno = 0;
     lkpsim::release_task(TASK);
     EXPECT_EQ(stat_error(LIVEPATCH + "fix_a"), ENOENT) << "freed at the end";
+}
+
+int delete_error(const char *name) {
+    return syscall(SYS_delete_module, name, 0x880UL) == 0 ? 0 : errno;
+}
+
+// Upstream: an enabled patch takes "0" only; once disabled and freed its
+// directory is gone and it can never be enabled again.
+TEST_F(SimTransitionTest, UpstreamRefusesEnablingAgain) {
+    lkpsim::reset();
+    lkpsim::set_enable_on_insert(true);
+    lkpsim::insert_patch("fix_a");
+    EXPECT_EQ(write_text(LIVEPATCH + "fix_a/enabled", "1"), EINVAL) << "already enabled";
+    EXPECT_EQ(delete_error("fix_a"), EAGAIN) << "an enabled patch keeps its module";
+    EXPECT_EQ(write_text(LIVEPATCH + "fix_a/enabled", "0"), 0);
+    EXPECT_EQ(stat_error(LIVEPATCH + "fix_a"), ENOENT);
+    EXPECT_EQ(write_text(LIVEPATCH + "fix_a/enabled", "1"), ENOENT);
+    EXPECT_EQ(lkpsim::inserted_modules(), (Lines{"tesvar", "fix_a"}));
+    EXPECT_EQ(delete_error("fix_a"), 0);
+}
+
+// Upstream: right after the disabling, the directory still reads enabled 0
+// and transition 0 while the removal answers EAGAIN, as often as the window.
+TEST_F(SimTransitionTest, UpstreamFreeWindow) {
+    lkpsim::reset();
+    lkpsim::set_enable_on_insert(true);
+    lkpsim::set_free_window(2);
+    lkpsim::insert_patch("fix_a");
+    ASSERT_EQ(write_text(LIVEPATCH + "fix_a/enabled", "0"), 0);
+    EXPECT_EQ(read_text(LIVEPATCH + "fix_a/enabled"), "0\n");
+    EXPECT_EQ(transition("fix_a"), "0\n");
+    EXPECT_EQ(write_text(LIVEPATCH + "fix_a/enabled", "1"), EINVAL);
+    EXPECT_EQ(write_text(LIVEPATCH + "fix_a/enabled", "0"), EINVAL);
+    EXPECT_EQ(delete_error("fix_a"), EAGAIN);
+    EXPECT_EQ(delete_error("fix_a"), EAGAIN);
+    EXPECT_EQ(stat_error(LIVEPATCH + "fix_a"), ENOENT) << "freed after the window";
+    EXPECT_EQ(delete_error("fix_a"), 0);
+}
+
+// A timed transition blocks every other switch while it runs (ten minutes
+// here, so it is surely still running).
+TEST_F(SimTransitionTest, TimedTransitionBlocksOthers) {
+    lkpsim::reset();
+    lkpsim::set_enable_on_insert(true);
+    lkpsim::insert_patch("fix_a");
+    lkpsim::insert_patch("fix_b");
+    lkpsim::set_transition_time(600000);
+    ASSERT_EQ(write_text(LIVEPATCH + "fix_a/enabled", "0"), 0);
+    EXPECT_EQ(transition("fix_a"), "1\n");
+    EXPECT_EQ(write_text(LIVEPATCH + "fix_b/enabled", "0"), EBUSY);
+    EXPECT_EQ(delete_error("fix_b"), EAGAIN) << "enabled";
+    // Writing the other way reverses it at once.
+    ASSERT_EQ(write_text(LIVEPATCH + "fix_a/enabled", "1"), 0);
+    EXPECT_EQ(lkpsim::patch_in_transition(), "");
 }
 
 }  // namespace

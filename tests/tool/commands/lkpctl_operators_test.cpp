@@ -423,5 +423,46 @@ TEST_F(LkpctlOperatorsTest, MissingPatchManagerIsSaidByEverySubcommand) {
     });
 }
 
+// On a kernel with upstream rules (patches enable themselves, one transition
+// at a time, each taking a while) boot loads every package back to back.
+TEST_F(LkpctlOperatorsTest, BootLoadsEveryPackageOnAnUpstreamKernel) {
+    lkpsim::set_enable_on_insert(true);
+    lkpsim::set_transition_time(300);
+    build_simple("a.tar.gz", {"ext4", "nfs"}, "afix_");
+    build_simple("c.tar.gz", {"nfs", "ext4"}, "cfix_");
+    run_steps({{store_args({"install", "%D/a.tar.gz", "%D/c.tar.gz"}), 0,
+                "a.tar.gz: installed\nc.tar.gz: installed\nboot order: a.tar.gz, c.tar.gz\n", ""},
+               {store_args({"boot"}), 0, "a.tar.gz: applied\nc.tar.gz: applied\n", ""},
+               {{"state", "a.tar.gz"}, 0, "enabled 5\n", ""},
+               {{"state", "c.tar.gz"}, 0, "enabled 5\n", ""}});
+}
+
+// Upstream frees a disabled patch: activate brings the package back from the
+// store, or says what to run when the store does not have it.
+TEST_F(LkpctlOperatorsTest, ActivateLoadsAFreedPackageAgainFromTheStore) {
+    lkpsim::set_enable_on_insert(true);
+    build_simple("a.tar.gz", {"ext4"}, "afix_");
+    build_simple("c.tar.gz", {"nfs"}, "cfix_");
+    const std::string freed = "the kernel freed the disabled patches of ";
+    run_steps(
+        {{store_args({"install", "%D/a.tar.gz"}), 0,
+          "a.tar.gz: installed\nboot order: a.tar.gz\n", ""},
+         {store_args({"boot"}), 0, "a.tar.gz: applied\n", ""},
+         {{"load", "%D/c.tar.gz"}, 0, "c.tar.gz: loaded\n", ""},
+         {{"deactivate", "a.tar.gz"}, 0, "a.tar.gz: deactivated\n", ""},
+         {{"deactivate", "c.tar.gz"}, 0, "c.tar.gz: deactivated\n", ""},
+         {store_args({"activate", "a.tar.gz"}), 0,
+          "a.tar.gz: activated: " + freed + "a.tar.gz; removed and loaded again from " + store() +
+              "/a.tar.gz\n",
+          ""},
+         {{"state", "a.tar.gz"}, 0, "enabled 5\n", ""},
+         {store_args({"activate", "c.tar.gz"}), 1, "",
+          "lkpctl: activate: " + freed +
+              "c.tar.gz; bring it back with: lkpctl remove c.tar.gz && lkpctl load <package "
+              "file>\n" +
+              failure("activate", -262, "Failed to open file.")},
+         {{"state", "c.tar.gz"}, 0, "disabled 2\n", ""}});
+}
+
 }  // namespace
 }  // namespace lkptest

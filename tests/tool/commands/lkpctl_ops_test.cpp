@@ -111,9 +111,10 @@ const SceneCase SCENES[] = {
       json_line("state", 9, "No valid state.",
                 R"({"package":"p.tar.gz","state":"invalid","number":9})", "[\"" + NO_STATE + "\"]"),
       "lkpctl: state: " + NO_STATE + "\n" + failure("state", 9, "No valid state.")}},
-    {"RemoveBusy",
-     [] { lkpsim::fail_next_delete(EBUSY); },
-     {{"remove", "p.tar.gz"}, 1, "", failure("remove", -16, "Device or resource busy")}},
+    // A refusal that waiting does not change (a busy one is tried again).
+    {"RemoveRefused",
+     [] { lkpsim::fail_next_delete(EPERM); },
+     {{"remove", "p.tar.gz"}, 1, "", failure("remove", -1, "Operation not permitted")}},
     {"ActivateRefused",
      [] { lkpsim::refuse_next_enable(); },
      {{"activate", "p.tar.gz"}, 1, "", failure("activate", -270, "Failed to close file.")}},
