@@ -2,8 +2,9 @@
 # The guest's init: mounts the kernel's file systems (and /run, where the
 # library's and lkpctl's lock files live), inserts the state file provider
 # and the target modules (the patch manager is left to the library), starts
-# CPU-bound processes when asked, runs the guest program on the suite the
-# kernel command line names and powers off. The host reads the LKPVM- lines.
+# CPU-bound processes when asked, checks what the architecture shows
+# (lkp_guest_target), runs the guest program on the suite the kernel command
+# line names and powers off. The host reads the LKPVM- lines.
 #   lkpvm.suite=main|transitions|operators  the suite (default main)
 #   lkpvm.repeat=N   how often the operators' suite repeats each scenario
 #   lkpvm.busy=N     N processes spinning on the CPU beside the suite
@@ -52,6 +53,7 @@ if [ -n "$dump" ]; then
   ) &
 fi
 if [ "$inserted" = yes ]; then
+  /opt/lkp/bin/lkp_guest_target || echo "LKPVM-FAIL: lkp_guest_target exited $?"
   /opt/lkp/bin/lkp_guest_test "$suite" $repeats
   echo "LKPVM-EXIT: $?"
 else
