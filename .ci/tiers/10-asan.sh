@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
 # The whole suite under AddressSanitizer+UBSan.
 set -euo pipefail
-scripts/test.sh --asan
+# The long entries (the real kernel, the update module's kill test) run in
+# tiers of their own (50, 55, 75).
+TESVAR_CTEST_ARGS="-LE long" scripts/test.sh --asan

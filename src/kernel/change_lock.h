@@ -15,6 +15,10 @@ namespace tesvar {
 class ChangeLock {
 public:
     ChangeLock() noexcept : quiet_(wait_quiet()), lock_(KernelFilesLock::Mode::Exclusive) {}
+    // A switch of the patches in `own`: their own transitions are not
+    // waited for (writing to a patch in transition reverses it at once).
+    explicit ChangeLock(list_head *own) noexcept
+        : quiet_(wait_others_quiet(own)), lock_(KernelFilesLock::Mode::Exclusive) {}
     ChangeLock(const ChangeLock &) = delete;
     ChangeLock &operator=(const ChangeLock &) = delete;
     ~ChangeLock() = default;
@@ -26,6 +30,10 @@ private:
     static bool wait_quiet() noexcept {
         Backoff backoff;
         return wait_until_quiet(backoff);
+    }
+    static bool wait_others_quiet(list_head *own) noexcept {
+        Backoff backoff;
+        return wait_until_others_quiet(backoff, own);
     }
 
     bool quiet_;

@@ -56,14 +56,17 @@ bool has_livepatch_dir(const char *patch_name) {
     return build_path(path, patch_name, "") && stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-bool find_patch_in_transition(char (&name)[NAME_SIZE], const char *except) {
+namespace {
+
+// The first patch in transition that `skip` does not pass over.
+template <typename Skip>
+bool find_in_transition(char (&name)[NAME_SIZE], Skip skip) {
     const DirStream tree(opendir(LIVEPATCH_DIR));
     if (!tree) {
         return false;
     }
     for (const dirent *entry = readdir(tree.get()); entry != nullptr; entry = readdir(tree.get())) {
-        if (is_dot_entry(entry->d_name) ||
-            (except != nullptr && std::strcmp(entry->d_name, except) == 0) ||
+        if (is_dot_entry(entry->d_name) || skip(entry->d_name) ||
             first_char(entry->d_name, "transition") != '1') {
             continue;
         }
@@ -75,14 +78,46 @@ bool find_patch_in_transition(char (&name)[NAME_SIZE], const char *except) {
     return false;
 }
 
-bool wait_until_quiet(Backoff &backoff, const char *except) {
+template <typename Skip>
+bool wait_until_quiet_but(Backoff &backoff, Skip skip) {
     char name[NAME_SIZE];
-    while (find_patch_in_transition(name, except)) {
+    while (find_in_transition(name, skip)) {
         if (!backoff.pause()) {
             return false;
         }
     }
     return true;
+}
+
+bool is_listed(list_head *head, const char *patch_name) {
+    if (head == nullptr) {
+        return false;
+    }
+    for (list_head *pos = head->next; pos != head; pos = pos->next) {
+        if (std::strncmp(node_of(pos)->patch_name, patch_name, NAME_SIZE) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool find_patch_in_transition(char (&name)[NAME_SIZE], const char *except) {
+    return find_in_transition(name, [except](const char *patch_name) {
+        return except != nullptr && std::strcmp(patch_name, except) == 0;
+    });
+}
+
+bool wait_until_quiet(Backoff &backoff, const char *except) {
+    return wait_until_quiet_but(backoff, [except](const char *patch_name) {
+        return except != nullptr && std::strcmp(patch_name, except) == 0;
+    });
+}
+
+bool wait_until_others_quiet(Backoff &backoff, list_head *own) {
+    return wait_until_quiet_but(
+        backoff, [own](const char *patch_name) { return is_listed(own, patch_name); });
 }
 
 void log_wait_gave_up(const char *subject) {

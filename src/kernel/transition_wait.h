@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "kernel/patch_list.h"
 #include "kernel/record.h"
 #include "sys/wait_budget.h"
 
@@ -28,6 +29,11 @@ bool find_patch_in_transition(char (&name)[NAME_SIZE], const char *except = null
 // Waits until no patch (but `except`) is in transition; false when the
 // deadline came first.
 bool wait_until_quiet(Backoff &backoff, const char *except = nullptr);
+
+// The same, but no patch of the list `own` counts: a package's switch
+// writes to its own patches even in transition (the kernel reverses a
+// transition at once), so only other patches' transitions are waited for.
+bool wait_until_others_quiet(Backoff &backoff, list_head *own);
 
 // The kernel's "not now": EBUSY or EAGAIN.
 inline bool is_busy_answer(int32_t result) {

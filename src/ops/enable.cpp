@@ -13,10 +13,12 @@
 #include "kernel/change_lock.h"
 #include "kernel/consistency.h"
 #include "kernel/control_file.h"
+#include "kernel/kernel_paths.h"
 #include "kernel/patch_list.h"
 #include "kernel/record.h"
 #include "kernel/transition_wait.h"
 #include "ops/loaded_package.h"
+#include "sys/file_access.h"
 #include "sys/wait_budget.h"
 #include "tesvar.h"
 
@@ -89,7 +91,20 @@ int switch_patches(list_head *head, int mode) {
 }  // namespace
 
 int lkp_enable(const char *pkg_name, int mode) {
-    const ChangeLock change;
+    // A deactivation reads the package's own patches before the lock, so that
+    // only other patches' transitions are waited for: a stalled switch of
+    // this package (a load or activation being undone) is reversed at once
+    // instead of after the whole wait bound. An activation waits for every
+    // transition, so that a patch being freed has gone when it looks. Read
+    // only when the control file is there, so that its absence is logged
+    // once, below.
+    PatchList own;
+    int32_t own_count = 0;
+    if (mode == MODE_DEACTIVATE && pkg_name != nullptr && own.head() != nullptr &&
+        is_file_existent(CONTROL_FILE) == 1) {
+        (void)get_patch_list(pkg_name, own.head(), &own_count);
+    }
+    const ChangeLock change(own.head());
     if (change.timed_out()) {
         return LKP_CLOSE_FAILED;
     }

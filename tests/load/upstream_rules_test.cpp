@@ -145,6 +145,17 @@ TEST_F(UpstreamRules, DeactivationWaitsForAnotherPatchsTransition) {
     EXPECT_EQ(lkpsim::records(), Lines{"1,stuck.tar.gz,other_fix"});
 }
 
+// A package whose own switch stalls is switched back at once: only other
+// patches' transitions are waited for (with an hour's bound, waiting for its
+// own transition would never end).
+TEST_F(UpstreamRules, StalledPackageIsSwitchedBackWithoutWaitingForItself) {
+    load_stuck("stuck_fix");
+    const WaitBound bound("3600");
+    EXPECT_EQ(navo_lkp_deactivate("stuck.tar.gz"), 0);
+    expect_events({"enable stuck_fix 0"}, {info("LKP-DEACTIVATE:Success to deactivate.")});
+    lkpsim::release_task(STUCK_TASK);
+}
+
 // 8: the moment after a patch is disabled, when its module still answers
 // EAGAIN: the removal tries again.
 TEST_F(UpstreamRules, RemovalRetriesWhileThePatchIsFreed) {
