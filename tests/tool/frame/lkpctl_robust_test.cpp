@@ -326,10 +326,12 @@ TEST_F(LkpctlRobustTest, CancelledBootUndoesWhatItApplied) {
     ASSERT_EQ(lkpctl({"install", "--root", "%D/root", "%D/a.tar.gz", "%D/c.tar.gz"}).status, 0);
     HeldLock writer(KERNEL_FILES_LOCK);
     Background tool({"boot", "--root", expand("%D/root")}, module_call_env());
-    // Inside the first package's first library call, waiting for the lock.
+    // Inside the first package's first library call, waiting for the lock:
+    // the library tries it without blocking and pauses in between.
     bool waiting = false;
     for (int poll = 0; poll < POLLS && !waiting; ++poll) {
-        waiting = current_syscall(tool.pid()) == SYS_flock;
+        const long call = current_syscall(tool.pid());
+        waiting = call == SYS_flock || call == SYS_clock_nanosleep || call == SYS_nanosleep;
         if (!waiting) {
             std::this_thread::sleep_for(POLL_INTERVAL);
         }
