@@ -66,9 +66,21 @@ public:
             argv.push_back(word.data());
         }
         argv.push_back(nullptr);
+        // The given entries replace the inherited ones of the same name: with
+        // two LD_PRELOAD entries (valgrind's and the simulator's) the loader
+        // takes the last, and the tool's module calls would miss the
+        // simulated kernel side.
         std::vector<std::string> environment = env;
         for (char **entry = environ; *entry != nullptr; ++entry) {
-            environment.emplace_back(*entry);
+            const std::string inherited(*entry);
+            const std::string name = inherited.substr(0, inherited.find('=') + 1);
+            bool replaced = false;
+            for (const std::string &given : env) {
+                replaced = replaced || given.compare(0, name.size(), name) == 0;
+            }
+            if (!replaced) {
+                environment.push_back(inherited);
+            }
         }
         std::vector<char *> envp;
         for (std::string &entry : environment) {
