@@ -52,7 +52,11 @@ void lay_out_artifact(const std::string &artifact, const std::vector<const SlotP
         fs::create_directories(WORK + dir, error);
     }
     write_file(WORK + "/header/artifact_name", artifact + "\n");
-    std::string meta = "{\"packages\":" + json_names(packages);
+    // The release the modules were built for: the running kernel's.
+    utsname uts{};
+    uname(&uts);
+    std::string meta = "{\"kernel_release\":\"" + std::string(uts.release) +
+                       "\",\"packages\":" + json_names(packages);
     if (!replaces.empty()) {
         meta += ",\"replaces\":" + json_names(replaces);
     }
