@@ -309,8 +309,9 @@ std::string patches_json(const SlotPackage &package, const char *state) {
         text += std::string(text.empty() ? "" : ",") + "{\"name\":\"" + patch + "\",\"state\":\"" +
                 state + "\"}";
     }
+    // Every unit of these packages is loaded: not partial.
     return "{\"name\":\"" + package.name + "\",\"state\":\"" + state + "\",\"patches\":[" + text +
-           "]}";
+           "],\"units\":" + std::to_string(package.patches.size()) + ",\"partial\":false}";
 }
 
 // A cumulative patch loaded over two older packages: the kernel disables
