@@ -70,6 +70,11 @@ public:
     bool valid() const noexcept { return fd_ >= 0; }
     // Gives up ownership (to a stream that now closes it).
     int release() noexcept { return std::exchange(fd_, -1); }
+    // Takes ownership of fd, closing what it held.
+    void reset(int fd) noexcept {
+        close();
+        fd_ = fd;
+    }
     void close() noexcept {
         if (fd_ >= 0) {
             ::close(std::exchange(fd_, -1));
