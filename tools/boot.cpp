@@ -2,12 +2,16 @@
 // unless it already is; a failure is reported and the next one tried.
 #include "boot.h"
 
+#include <unordered_map>
 #include <vector>
 
 #include "check.h"
 #include "explain.h"
+#include "frame/result_codes.h"
 #include "json.h"
+#include "list.h"
 #include "store.h"
+#include "sys/tmp_dir.h"
 #include "tesvar.h"
 #include "transition_command.h"
 
@@ -36,9 +40,32 @@ std::string joined_details(const std::vector<std::string> &details) {
     return text;
 }
 
+// The state words of the loaded packages, read once for the whole store;
+// a package the reading could not tell is asked for on its own.
+class LoadedStates {
+public:
+    LoadedStates() {
+        std::vector<PackageView> packages;
+        read_ = loaded_packages(&packages) == 0;
+        for (const PackageView &package : packages) {
+            states_[package.name] = package.patches.back().state;
+        }
+    }
+    std::string of(const std::string &name) const {
+        if (!read_) {
+            return package_state(name);
+        }
+        auto found = states_.find(name);
+        return found != states_.end() ? found->second : "unknown";
+    }
+
+private:
+    bool read_ = false;
+    std::unordered_map<std::string, std::string> states_;
+};
+
 // Loads (unless loaded) and activates one installed package.
-Applied apply_now(const std::string &dir, const std::string &name) {
-    const std::string state = package_state(name);
+Applied apply_now(const StoreDir &store, const std::string &name, const std::string &state) {
     if (state == "enabled") {
         return Applied{name, "already active", 0, "", "", "", false};
     }
@@ -46,7 +73,13 @@ Applied apply_now(const std::string &dir, const std::string &name) {
     // what stands in the way.
     const bool loaded = state == "disabled";
     if (!loaded) {
-        const std::string path = dir + "/" + name;
+        const std::string path = store.path() + "/" + name;
+        bool missing = false;
+        const StepResult regular = store.check_regular(name, &missing);
+        if (missing || !regular.ok()) {
+            return failed(name, tesvar::LKP_FILE_MISSING,
+                          missing ? path + " does not exist" : regular.detail);
+        }
         const int32_t result = navo_lkp_load(path.c_str());
         if (result != 0) {
             // The load inserts the patch manager module when it can; when
@@ -80,8 +113,9 @@ Applied wait_for(const Invocation &inv, Applied applied) {
     return applied;
 }
 
-Applied apply(const Invocation &inv, const std::string &dir, const std::string &name) {
-    const Applied applied = apply_now(dir, name);
+Applied apply(const Invocation &inv, const StoreDir &store, const std::string &name,
+              const std::string &state) {
+    const Applied applied = apply_now(store, name, state);
     const bool changed = applied.result == 0 && applied.action != "already active";
     return inv.wait && changed ? wait_for(inv, applied) : applied;
 }
@@ -133,34 +167,63 @@ std::string package_state(const std::string &name) {
 Outcome run_boot(const Invocation &inv) {
     Invocation here = inv;
     here.values.erase("--kernel-release");  // boot applies the running release only
-    const std::string dir = store_dir(here);
-    const std::vector<std::string> order = read_order(dir);
+    StoreDir store;
+    StepResult step = open_store(here, false, &store);
+    Order order;
+    if (step.ok()) {
+        step = read_order(store, &order);
+    }
+    if (!step.ok()) {
+        Outcome outcome = outcome_of(step.code);
+        outcome.details.push_back(step.detail);
+        outcome.data = JsonObject().string("store", store_dir(here)).str();
+        return outcome;
+    }
+    // What killed loads left in /tmp goes even when nothing is to be loaded.
+    (void)tesvar::visit_stale_tmp_dirs(true, nullptr, nullptr);
+    const std::string dir = store.path();
+    const LoadedStates states;
     Outcome outcome = outcome_of(0);
     JsonArray packages;
     size_t failures = 0;
-    for (const std::string &name : order) {
-        const Applied applied = apply(inv, dir, name);
+    const auto count_failure = [&](int32_t result) {
+        if (++failures == 1) {
+            Outcome first = outcome_of(result);
+            first.text = outcome.text;
+            outcome = first;
+        }
+    };
+    JsonArray refused;
+    for (const std::string &rejected : order.rejected) {
+        outcome.text += "refused " + rejected + "\n";
+        refused.string(rejected);
+        count_failure(tesvar::LKP_INVALID_ARGUMENT);
+    }
+    for (const std::string &name : order.names) {
+        const Applied applied = apply(inv, store, name, states.of(name));
         outcome.text += line_of(applied);
         packages.raw(json_of(applied));
-        if (applied.result != 0 && ++failures == 1) {
-            outcome = [&] {
-                Outcome first = outcome_of(applied.result);
-                first.text = outcome.text;
-                return first;
-            }();
+        if (applied.result != 0) {
+            count_failure(applied.result);
         }
         if (applied.interrupted) {
             break;  // the operator gave up waiting: the rest is not tried
         }
     }
-    if (order.empty()) {
+    const size_t entries = order.names.size() + order.rejected.size();
+    if (entries == 0) {
         outcome.text = "nothing installed in " + dir + "\n";
     }
     if (failures != 0) {
-        outcome.details.push_back(std::to_string(failures) + " of " + std::to_string(order.size()) +
+        outcome.details.push_back(std::to_string(failures) + " of " + std::to_string(entries) +
                                   " installed packages failed");
     }
-    outcome.data = JsonObject().string("store", dir).raw("packages", packages.str()).str();
+    JsonObject data;
+    data.string("store", dir).raw("packages", packages.str());
+    if (!order.rejected.empty()) {
+        data.raw("refused", refused.str());
+    }
+    outcome.data = data.str();
     return outcome;
 }
 

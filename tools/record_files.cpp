@@ -45,7 +45,7 @@ int32_t read_control_records(std::vector<ControlRecord> *records) {
             return tesvar::LKP_INVALID_ARGUMENT;
         }
         records->push_back({field(record.pkg_name, tesvar::NAME_SIZE),
-                            field(record.patch_name, tesvar::NAME_SIZE)});
+                            field(record.patch_name, tesvar::NAME_SIZE), record.num});
     }
     return tesvar::LKP_OK;
 }
@@ -72,6 +72,26 @@ int32_t read_state_words(size_t record_count, std::map<std::string, std::string>
             field(record.state(), tesvar::STATE_SIZE);
     }
     return tesvar::LKP_OK;
+}
+
+std::vector<std::string> read_state_patches() {
+    std::vector<std::string> patches;
+    KernelFile file(tesvar::STATE_FILE);
+    if (!file) {
+        return patches;
+    }
+    for (int head = 0; head < tesvar::STATE_HEAD_LINES; ++head) {
+        if (file.next_line() == nullptr) {
+            return patches;
+        }
+    }
+    for (char *line = file.next_line(); line != nullptr; line = file.next_line()) {
+        tesvar::patch_record record{};
+        if (tesvar::parse_record(&record, line, tesvar::RECORD_STATE) == 0) {
+            patches.push_back(field(record.patch_name, tesvar::NAME_SIZE));
+        }
+    }
+    return patches;
 }
 
 }  // namespace lkpctl

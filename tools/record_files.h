@@ -15,6 +15,7 @@ namespace lkpctl {
 struct ControlRecord {
     std::string package;
     std::string patch;
+    int32_t units = 0;  // the first field: the package's unit count its "add" line gave
 };
 
 // Every control-file record, in file order. 0 or a result code.
@@ -24,6 +25,10 @@ int32_t read_control_records(std::vector<ControlRecord> *records);
 // patch name; a later line for the same patch wins, as in the library's own
 // consistency check. 0 or a result code.
 int32_t read_state_words(size_t record_count, std::map<std::string, std::string> *words);
+
+// The patch names of every line of the state file after its head that reads
+// as a state record (the trailer does not); none when it cannot be opened.
+std::vector<std::string> read_state_patches();
 
 }  // namespace lkpctl
 

@@ -3,13 +3,16 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <algorithm>
+#include <unordered_map>
 #include <vector>
 
 #include "boot.h"
 #include "explain.h"
 #include "json.h"
 #include "kernel/kernel_paths.h"
+#include "leftovers.h"
 #include "list.h"
 #include "store.h"
 #include "transition_wait.h"
@@ -67,10 +70,20 @@ std::string loaded_text(const std::vector<PackageView> &packages,
     return text;
 }
 
-const PackageView *find_loaded(const std::vector<PackageView> &packages, const std::string &name) {
-    auto found = std::find_if(packages.begin(), packages.end(),
-                              [&](const PackageView &package) { return package.name == name; });
-    return found != packages.end() ? &*found : nullptr;
+// What a crash left behind: listed, and status fails (-117) so that a
+// script notices; lkpctl repair removes it.
+void add_leftovers(std::string *text, JsonObject *data, Outcome *outcome) {
+    const Leftovers leftovers = find_leftovers();
+    if (leftovers.empty()) {
+        return;
+    }
+    *text += "crash leftovers (lkpctl repair removes them):\n" + leftovers_text(leftovers);
+    data->raw("leftovers", leftovers_json(leftovers));
+    if (outcome->exit_status == EXIT_OK) {
+        *outcome = outcome_of(-EUCLEAN);
+    }
+    outcome->details.push_back("a crash left patch modules, packages or directories behind; "
+                               "run lkpctl repair");
 }
 
 }  // namespace
@@ -84,12 +97,28 @@ Outcome run_status(const Invocation &inv) {
         outcome.details.push_back("cannot read the control and state files, or they disagree" +
                                   log_hint(inv));
     }
+    StoreDir store;
+    StepResult read = open_store(inv, false, &store);
+    Order order;
+    if (read.ok()) {
+        read = read_order(store, &order);
+    }
+    if (!read.ok()) {
+        if (outcome.exit_status == EXIT_OK) {
+            outcome = outcome_of(read.code);
+        }
+        outcome.details.push_back(read.detail);
+    }
     const std::string dir = store_dir(inv);
-    const std::vector<std::string> installed = read_order(dir);
+    const std::vector<std::string> &installed = order.names;
+    std::unordered_map<std::string, const PackageView *> by_name;
+    for (const PackageView &package : loaded) {
+        by_name.emplace(package.name, &package);
+    }
     const std::vector<std::string> in_transition = patches_in_transition(loaded);
 
     std::string text =
-        "kernel release: " + inv.value("--kernel-release", running_release()) +
+        "kernel release: " + printable(inv.value("--kernel-release", running_release())) +
         "\nlive patching: " +
         (livepatch ? "supported"
                    : "not supported (no " + std::string(tesvar::LIVEPATCH_DIR) + ")") +
@@ -98,7 +127,8 @@ Outcome run_status(const Invocation &inv) {
         ", boot order):\n";
     JsonArray installed_json;
     for (const std::string &name : installed) {
-        const PackageView *package = find_loaded(loaded, name);
+        auto found = by_name.find(name);
+        const PackageView *package = found != by_name.end() ? found->second : nullptr;
         const std::string state = package != nullptr ? package->patches.back().state : "";
         text +=
             "  " + name + "  " + (package != nullptr ? "loaded, " + state : "not loaded") + "\n";
@@ -108,19 +138,26 @@ Outcome run_status(const Invocation &inv) {
                                .raw("state", package != nullptr ? json_quote(state) : "null")
                                .str());
     }
-    if (installed.empty()) {
+    if (installed.empty() && order.rejected.empty()) {
         text += "  (none)\n";
     }
+    for (const std::string &rejected : order.rejected) {
+        text += "  refused " + rejected + "\n";
+    }
+    JsonObject data;
+    data.string("release", inv.value("--kernel-release", running_release()))
+        .raw("livepatch", json_bool(livepatch))
+        .raw("manager", json_bool(manager))
+        .raw("loaded", packages_json(loaded))
+        .raw("in_transition", strings_json(in_transition))
+        .string("store", dir)
+        .raw("installed", installed_json.str());
+    if (!order.rejected.empty()) {
+        data.raw("refused", strings_json(order.rejected));
+    }
+    add_leftovers(&text, &data, &outcome);
     outcome.text = text;
-    outcome.data = JsonObject()
-                       .string("release", inv.value("--kernel-release", running_release()))
-                       .raw("livepatch", json_bool(livepatch))
-                       .raw("manager", json_bool(manager))
-                       .raw("loaded", packages_json(loaded))
-                       .raw("in_transition", strings_json(in_transition))
-                       .string("store", dir)
-                       .raw("installed", installed_json.str())
-                       .str();
+    outcome.data = data.str();
     return outcome;
 }
 
