@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The static gates, each failing the run: clang-format (the whole tree must
+# The static gates, each failing the run: includes that run the wrong way
+# between rooms (scripts/check-includes.sh), clang-format (the whole tree must
 # be formatted), clang-tidy (.clang-tidy, warnings are errors) and cppcheck
 # over the library and the tool. Installs its tools with apt when missing.
 #   scripts/lint.sh
@@ -9,6 +10,9 @@ cd "$(dirname "$0")/.."
 scripts/apt-need.sh clang-format clang-tidy cppcheck cmake g++ make
 
 status=0
+
+echo "== includes"
+scripts/check-includes.sh || status=1
 
 echo "== clang-format"
 find include src tools sim tests bench \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -print0 |

@@ -12,6 +12,8 @@
 #include <memory>
 #include <utility>
 
+#include "sys/owned_fd.h"
+
 namespace tesvar {
 
 struct FreeDeleter {
@@ -56,33 +58,6 @@ public:
 
 private:
     DIR *dir_;
-};
-
-// A file descriptor.
-class Fd {
-public:
-    explicit Fd(int fd = -1) noexcept : fd_(fd) {}
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    ~Fd() { close(); }
-
-    int get() const noexcept { return fd_; }
-    bool valid() const noexcept { return fd_ >= 0; }
-    // Gives up ownership (to a stream that now closes it).
-    int release() noexcept { return std::exchange(fd_, -1); }
-    // Takes ownership of fd, closing what it held.
-    void reset(int fd) noexcept {
-        close();
-        fd_ = fd;
-    }
-    void close() noexcept {
-        if (fd_ >= 0) {
-            ::close(std::exchange(fd_, -1));
-        }
-    }
-
-private:
-    int fd_;
 };
 
 // A read-only mapping of a whole file.
