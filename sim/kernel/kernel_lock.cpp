@@ -63,8 +63,7 @@ bool kernel_lock_free() {
     struct flock whole {};
     whole.l_type = F_WRLCK;
     whole.l_whence = SEEK_SET;
-    return probe.valid() && fcntl(probe.get(), F_OFD_GETLK, &whole) == 0 &&
-           whole.l_type == F_UNLCK;
+    return probe.valid() && fcntl(probe.get(), F_OFD_GETLK, &whole) == 0 && whole.l_type == F_UNLCK;
 }
 
 }  // namespace lkpsim

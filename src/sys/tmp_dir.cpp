@@ -77,8 +77,8 @@ bool is_tmp_dir_name(const char *name) {
         return false;
     }
     for (const char *c = name + TMP_PREFIX_LENGTH; *c != '\0'; ++c) {
-        const bool alnum = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') ||
-                           (*c >= '0' && *c <= '9');
+        const bool alnum =
+            (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9');
         if (!alnum) {
             return false;
         }
@@ -148,8 +148,8 @@ int visit_stale_tmp_dirs(bool remove, StaleTmpDirVisitor visit, void *context) {
             !is_stale(parent.get(), entry->d_name, remove, &lock)) {
             continue;
         }
-        const int length = snprintf_s(path, sizeof path, sizeof path - 1, "%s/%s", TMP_PARENT,
-                                      entry->d_name);
+        const int length =
+            snprintf_s(path, sizeof path, sizeof path - 1, "%s/%s", TMP_PARENT, entry->d_name);
         if (length < 0) {
             continue;
         }

@@ -365,8 +365,8 @@ TEST_F(CommandTest, StaleTemporaryDirectoriesAreFoundByTheirFreeLock) {
     EXPECT_NE(access(stale, F_OK), 0);
     EXPECT_EQ(lkpsim::take_log_texts(),
               unit::Lines{"[LKP-INFO]:Removed the stale directory " + std::string(stale) + "."});
-    for (const char *kept : {in_use.path(), static_cast<const char *>(foreign), "/tmp/lkp_file00",
-                             "/tmp/lkp_short"}) {
+    for (const char *kept :
+         {in_use.path(), static_cast<const char *>(foreign), "/tmp/lkp_file00", "/tmp/lkp_short"}) {
         EXPECT_EQ(access(kept, F_OK), 0) << kept;
     }
     struct stat link_status {};

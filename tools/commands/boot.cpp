@@ -46,7 +46,8 @@ class LoadedStates {
 public:
     LoadedStates() {
         std::vector<PackageView> packages;
-        read_ = loaded_packages(&packages) == 0;
+        // Without the patch manager nothing is loaded yet.
+        read_ = !manager_loaded() || loaded_packages(&packages) == 0;
         for (const PackageView &package : packages) {
             states_[package.name] = package.patches.back().state;
         }

@@ -14,10 +14,10 @@
 #include "json.h"
 #include "kernel/kernel_paths.h"
 #include "leftovers.h"
+#include "sys/owned_fd.h"
 #include "sys/tmp_dir.h"
 #include "tesvar.h"
 #include "transition_wait.h"
-#include "sys/owned_fd.h"
 
 namespace lkpctl {
 namespace {
@@ -113,8 +113,7 @@ std::string line_of(const Step &step) {
         return step.what + ": removed\n";
     }
     return step.what + ": failed: " + std::to_string(step.result) + ": " +
-           navo_lkp_strerror(step.result) + (step.detail.empty() ? "" : ": " + step.detail) +
-           "\n";
+           navo_lkp_strerror(step.result) + (step.detail.empty() ? "" : ": " + step.detail) + "\n";
 }
 
 std::string json_of(const Step &step) {

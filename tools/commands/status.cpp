@@ -3,8 +3,8 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <unordered_map>
 #include <vector>
 
@@ -82,8 +82,9 @@ void add_leftovers(std::string *text, JsonObject *data, Outcome *outcome) {
     if (outcome->exit_status == EXIT_OK) {
         *outcome = outcome_of(-EUCLEAN);
     }
-    outcome->details.push_back("a crash left patch modules, packages or directories behind; "
-                               "run lkpctl repair");
+    outcome->details.push_back(
+        "a crash left patch modules, packages or directories behind; "
+        "run lkpctl repair");
 }
 
 }  // namespace

@@ -19,8 +19,7 @@ constexpr auto POLL_INTERVAL = std::chrono::milliseconds(20);
 
 const char *const CHANGING_COMMANDS[] = {"load",       "preload",   "validate", "activate",
                                          "deactivate", "remove",    "insmod",   "rmmod",
-                                         "install",    "uninstall", "boot",
-                                         "repair"};
+                                         "install",    "uninstall", "boot",     "repair"};
 
 // flock retried on EINTR: 0, or the errno.
 int lock_file(int fd, int operation) {
@@ -46,11 +45,11 @@ bool changes_kernel(const std::string &command) {
 StepResult ToolLock::acquire(bool no_wait) {
     // O_NONBLOCK: a FIFO in its place must not hold the tool up.
     file_ = tesvar::Fd(open(TOOL_LOCK_PATH, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
-                          LOCK_FILE_MODE));
+                            LOCK_FILE_MODE));
     const int error = file_.valid() ? 0 : errno;
     struct stat status {};
-    const bool regular = file_.valid() && fstat(file_.get(), &status) == 0 &&
-                         S_ISREG(status.st_mode);
+    const bool regular =
+        file_.valid() && fstat(file_.get(), &status) == 0 && S_ISREG(status.st_mode);
     if (!regular && (file_.valid() || error == ELOOP || error == EISDIR || error == ENXIO)) {
         // Something else in its place would silently turn serialisation off.
         file_.close();

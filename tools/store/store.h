@@ -13,8 +13,8 @@
 
 #include "command.h"
 #include "invocation.h"
-#include "outcome.h"
 #include "order_file.h"
+#include "outcome.h"
 #include "step_result.h"
 #include "store_dir.h"
 #include "store_names.h"

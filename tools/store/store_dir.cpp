@@ -97,8 +97,8 @@ StepResult StoreDir::open_step(const std::string &name, bool create, std::string
 }
 
 StepResult StoreDir::open(const std::string &root, const std::string &release, bool create) {
-    std::string path = root.size() > 1 && root.back() == '/' ? root.substr(0, root.size() - 1)
-                                                              : root;
+    std::string path =
+        root.size() > 1 && root.back() == '/' ? root.substr(0, root.size() - 1) : root;
     if (path == "/") {
         path.clear();
     }
@@ -111,7 +111,8 @@ StepResult StoreDir::open(const std::string &root, const std::string &release, b
     }
     dir_ = tesvar::Fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir_.valid()) {
-        return errno == ENOENT && !create ? StepResult{} : errno_failure("cannot open " + root, errno);
+        return errno == ENOENT && !create ? StepResult{}
+                                          : errno_failure("cannot open " + root, errno);
     }
     for (const char *step : STORE_STEPS) {
         StepResult result = open_step(step, create, &path);
@@ -200,8 +201,8 @@ StepResult StoreDir::write_atomically(const std::string &name, const std::string
         return step;
     }
     const tesvar::Fd fd(openat(dir_.get(), tmp_name.c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                             FILE_MODE));
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                               FILE_MODE));
     if (!fd.valid()) {
         return errno_failure("cannot create " + temporary, errno);
     }

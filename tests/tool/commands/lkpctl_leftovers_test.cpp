@@ -78,9 +78,9 @@ TEST_F(LkpctlLeftoversTest, StatusReportsThemAndRepairRemovesThem) {
     EXPECT_NE(access(stale_.c_str(), F_OK), 0);
     stale_.clear();
     lkpsim::clear_history();
-    run_steps({{{"repair"}, 0, "nothing to repair\n", ""},
-               {{"--json", "repair"}, 0, json_line("repair", 0, "Success", R"({"repaired":[]})"),
-                ""}});
+    run_steps(
+        {{{"repair"}, 0, "nothing to repair\n", ""},
+         {{"--json", "repair"}, 0, json_line("repair", 0, "Success", R"({"repaired":[]})"), ""}});
     const ToolRun clean = lkpctl({"status", "--root", "%D/root"});
     EXPECT_EQ(clean.status, 0) << clean.err;
     EXPECT_EQ(clean.out.find("crash leftovers"), std::string::npos);
@@ -108,10 +108,10 @@ TEST_F(LkpctlLeftoversTest, LiveOrphanAndActivePartialAreSwitchedOffFirst) {
                 "orphan patch module orphan_1: removed\n"
                 "partial package part.tar.gz (1 of 2 patches): removed\n",
                 ""}});
-    EXPECT_EQ(lkpsim::history(),
-              (std::vector<std::string>{"enable orphan_1 0", "delete orphan_1 0x880 0",
-                                        "enable part_1 0", "delete part_1 0x880 0",
-                                        "op rm,1,part.tar.gz,part_1"}));
+    EXPECT_EQ(
+        lkpsim::history(),
+        (std::vector<std::string>{"enable orphan_1 0", "delete orphan_1 0x880 0", "enable part_1 0",
+                                  "delete part_1 0x880 0", "op rm,1,part.tar.gz,part_1"}));
     EXPECT_EQ(lkpsim::inserted_modules(), std::vector<std::string>{"tesvar"});
 }
 

@@ -135,8 +135,7 @@ TEST_F(LkpctlHostileStoreTest, ReleaseOutsideOrThroughALinkIsRefused) {
         {store_args({"install", "%D/a.tar.gz"}), 1, "",
          "lkpctl: install: " + STORE + refused + failure("install", -20, "Not a directory")},
         {store_args({"boot"}), 1, "",
-         "lkpctl: boot: " + STORE + refused +
-             failure("boot", -20, "Not a directory")},
+         "lkpctl: boot: " + STORE + refused + failure("boot", -20, "Not a directory")},
     });
     std::filesystem::remove(expand(STORE));
     std::filesystem::remove(expand("%D/root/var/lib/tesvar"));
@@ -162,10 +161,10 @@ TEST_F(LkpctlHostileStoreTest, OrderLinesWithCrLfAndBlanksKeepTheirPackages) {
     run_steps({
         {store_args({"install", "%D/d.tar.gz"}), 0,
          "d.tar.gz: installed\nboot order: a.tar.gz, c.tar.gz, d.tar.gz\n", ""},
-        {store_args({"boot"}), 0, "a.tar.gz: applied\nc.tar.gz: applied\nd.tar.gz: applied\n",
-         ""},
+        {store_args({"boot"}), 0, "a.tar.gz: applied\nc.tar.gz: applied\nd.tar.gz: applied\n", ""},
     });
-    EXPECT_EQ(store_entries(), (std::set<std::string>{"order", "a.tar.gz", "c.tar.gz", "d.tar.gz"}));
+    EXPECT_EQ(store_entries(),
+              (std::set<std::string>{"order", "a.tar.gz", "c.tar.gz", "d.tar.gz"}));
 }
 
 // 5. The store's own names are no package names: "order" and the
@@ -220,7 +219,9 @@ TEST_F(LkpctlHostileStoreTest, FifoInPlaceOfTheOrderFileBlocksNothing) {
     ASSERT_EQ(unlink(expand(STORE + "/order").c_str()), 0);
     ASSERT_EQ(mkfifo(expand(STORE + "/.order.new").c_str(), 0644), 0);
     const ToolRun run = bounded(store_args({"install", "%D/c.tar.gz"}));
-    expect_run(run, {{"install"}, 1, "",
+    expect_run(run, {{"install"},
+                     1,
+                     "",
                      expand("lkpctl: install: " + STORE + "/.order.new" + NOT_REGULAR + "\n" +
                             failure("install", -266, MSG_FILE_MISSING))});
     struct stat status_of {};
@@ -254,8 +255,8 @@ TEST_F(LkpctlHostileStoreTest, OnlyWhatTheStoreMadeIsLoadedOrRemoved) {
         {store_args({"uninstall", "a.tar.gz"}), 0, "a.tar.gz: uninstalled\nboot order: (none)\n",
          ""},
     });
-    EXPECT_EQ(store_entries(), (std::set<std::string>{"order", "README.txt", "sub", "c.tar.gz",
-                                                      "old.tar.gz"}));
+    EXPECT_EQ(store_entries(),
+              (std::set<std::string>{"order", "README.txt", "sub", "c.tar.gz", "old.tar.gz"}));
     EXPECT_EQ(read("%D/victim.txt"), "precious");
     EXPECT_EQ(read("%D/outside/evil.tar.gz").empty(), false);
     // uninstall of a name whose file is a link fails before changing anything.
