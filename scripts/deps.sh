@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libfuse3-dev fuse3
   valgrind man-db
+  # the manual pages' linter and the directory of bash completions
+  mandoc bash-completion
   # the update module's end-to-end tests with the real client
   mender-client mender-artifact openssl busybox-static
 )

@@ -1,6 +1,7 @@
 // lkpctl: manages live kernel patch packages through libtesvar.
 #include <syslog.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "boot.h"
@@ -28,10 +29,14 @@ namespace {
 constexpr size_t ONE = 1;
 constexpr size_t MANY = static_cast<size_t>(-1);
 
+Outcome run_help(const Invocation &inv);
+
 const Command COMMANDS[] = {
     {"load", "PKG", "load a package file into the kernel",
      "Extracts the package file PKG, checks it, inserts each patch module and registers it under "
-     "the package name (PKG's file name). The patches are not enabled: see activate."
+     "the package name (PKG's file name). The patches are not enabled: see activate. A "
+     "package already loaded fails with -267, after a line comparing its registered patches "
+     "with PKG's units (\"partially loaded (2 of 3 patches)\" for a load that was cut off)."
      " With --wait[=SECONDS] (60 by default), then waits until no patch of the package is in "
      "transition, signals the stalled ones after a quarter of that time (at most 5 s) and names "
      "the tasks that have not switched; on timeout it undoes the command (disable and remove the "
@@ -60,12 +65,16 @@ const Command COMMANDS[] = {
      ONE, ONE, nullptr, 0, run_deactivate},
     {"state", "NAME", "print a package's state word and number",
      "Prints the state of package NAME, the state of its last patch: \"enabled 5\", "
-     "\"disabled 2\" or \"unknown 0\" (not loaded). \"invalid 9\" (exit status 1) means the "
-     "kernel's record files disagree or hold a state word outside these.",
+     "\"disabled 2\" or \"unknown 0\" (not loaded), and answers with its exit status too, "
+     "as \"systemctl is-active\" does: 0 enabled, 3 disabled, 4 not loaded. \"invalid 9\" "
+     "(exit status 1) means the kernel's record files disagree or hold a state word outside "
+     "these.",
      ONE, ONE, nullptr, 0, run_state},
     {"remove", "NAME", "take a loaded package out of the kernel",
      "Removes each patch module of package NAME from the kernel and unregisters it, newest "
-     "first.",
+     "first. An active package is deactivated first, and its transition waited for (--wait's "
+     "time, 60 s by default; one that stalls is enabled again and nothing is removed): it says "
+     "so.",
      ONE, ONE, nullptr, 0, run_remove},
     {"list", "", "list the registered packages, their patches and states",
      "Prints every registered package with its patches in registration order and the state "
@@ -85,6 +94,10 @@ const Command COMMANDS[] = {
     {"strerror", "CODE", "print the message of a result code",
      "Prints the message the library gives for result code CODE, e.g. -267.", ONE, ONE, nullptr, 0,
      run_strerror},
+    {"help", "[COMMAND]", "show the commands, or one command's details",
+     "Prints the list of commands and options, or with COMMAND the same as "
+     "\"lkpctl COMMAND --help\".",
+     0, ONE, nullptr, 0, run_help},
     {"pack", "UNIT.ko...", "build a package file from patch module files",
      "Builds the package file named with -o: a directory named after the package holding the "
      "\"content\" manifest and one unit archive <patch>.tar.gz per module file, in the order "
@@ -120,7 +133,8 @@ const Command COMMANDS[] = {
      ONE, MANY, STORE_OPTIONS, STORE_OPTION_COUNT, run_uninstall},
     {"boot", "", "load and activate every installed package, in order",
      "Applies the store of the running kernel release in its order: each package is loaded and "
-     "activated, activated if it is loaded but disabled, and left alone if it is active. A "
+     "activated, activated if it is loaded but disabled, and left alone if it is active; one "
+     "partially loaded is taken out and loaded again (\"reloaded\"). A "
      "failure is reported and the next package is tried; the exit status is 1 if any failed. "
      "With --wait[=SECONDS], each package it loads or activates must finish its transition "
      "first, as with load --wait; one that stalls is undone and fails with -110. "
@@ -130,7 +144,10 @@ const Command COMMANDS[] = {
      "Prints whether the kernel supports live patching, whether the patch manager module is "
      "loaded, each loaded package with its patches and states (and which patches are in "
      "transition; not since when: the kernel does not say), and each installed package of "
-     "the kernel release with whether it is loaded.",
+     "the kernel release with whether it is loaded. When something needs an operator (no "
+     "live patching, the patch manager missing, a package installed but not loaded, loaded "
+     "but not installed and so lost at reboot, partially loaded, or in transition) the first "
+     "line says so, the last lines list each finding, and the exit status is 3.",
      0, 0, STORE_OPTIONS, STORE_OPTION_COUNT, run_status},
     {"repair", "", "remove what a crash left: orphan patch modules, partial packages",
      "Removes what a load or removal killed half-way left behind, as status reports it: a live "
@@ -144,11 +161,26 @@ const Command COMMANDS[] = {
 
 const CommandTable TABLE{COMMANDS, sizeof COMMANDS / sizeof COMMANDS[0]};
 
-Outcome help_outcome(const ParsedLine &line) {
+Outcome help_text(const Command *command) {
     Outcome outcome = outcome_of(0);
-    outcome.text = line.command != nullptr ? command_help(*line.command) : tool_help(TABLE);
+    outcome.text = command != nullptr ? command_help(*command) : tool_help(TABLE);
     outcome.data = JsonObject().string("help", outcome.text).str();
     return outcome;
+}
+
+Outcome help_outcome(const ParsedLine &line) {
+    return help_text(line.command);
+}
+
+Outcome run_help(const Invocation &inv) {
+    if (inv.args.empty()) {
+        return help_text(nullptr);
+    }
+    const Command *command = TABLE.find(inv.args[0]);
+    if (command == nullptr) {
+        return usage_error("unknown command '" + inv.args[0] + "'");
+    }
+    return help_text(command);
 }
 
 Outcome version_outcome() {
@@ -162,6 +194,20 @@ Outcome lock_failure(const StepResult &result) {
     Outcome outcome = outcome_of(result.code);
     outcome.details.push_back(result.detail);
     return outcome;
+}
+
+// An operator's signal arrived while the command ran: what it did is taken
+// back, still under the lock and with the signals deferred.
+void cancel(const Invocation &inv, int signal_number, Outcome *outcome) {
+    const std::string undone = outcome->undo();
+    Outcome cancelled = outcome_of(-EINTR);
+    cancelled.text = outcome->text;
+    cancelled.data = outcome->data;
+    cancelled.details = outcome->details;
+    cancelled.details.push_back(std::string(signal_name(signal_number)) + " received; " +
+                                inv.command + " undone: " + undone);
+    cancelled.undone = true;
+    *outcome = cancelled;
 }
 
 // Runs the subcommand, under the tool's lock when it changes the kernel.
@@ -196,12 +242,19 @@ Outcome run(const ParsedLine &line, ToolLock *lock, int *signal_number) {
     Outcome outcome = line.command->run(line.inv);
     explain_failure(line.inv, &outcome);
     *signal_number = deferred.take();
+    if (*signal_number != 0 && outcome.undo) {
+        cancel(line.inv, *signal_number, &outcome);
+        (void)deferred.take();  // a second Ctrl-C during the undoing changes nothing
+    }
     return outcome;
 }
 
 // Says what happened before the tool stops for a signal.
 void report_signal(const Invocation &inv, const Outcome &outcome, int signal_number) {
     const char *name = signal_name(signal_number);
+    if (outcome.undone) {
+        return;  // its details said it
+    }
     if (inv.command == "pack") {
         (void)std::fprintf(stderr, "lkpctl: pack: %s received; stopped, no package written\n",
                            name);

@@ -10,6 +10,7 @@
 #include "frame/result_codes.h"
 #include "json.h"
 #include "list.h"
+#include "signals.h"
 #include "store.h"
 #include "sys/tmp_dir.h"
 #include "tesvar.h"
@@ -40,33 +41,64 @@ std::string joined_details(const std::vector<std::string> &details) {
     return text;
 }
 
-// The state words of the loaded packages, read once for the whole store;
-// a package the reading could not tell is asked for on its own.
+// The loaded packages, read once for the whole store (the store may list
+// 100,000 names); a package the reading could not tell is asked for alone.
 class LoadedStates {
 public:
-    LoadedStates() {
-        std::vector<PackageView> packages;
-        // Without the patch manager nothing is loaded yet.
-        read_ = !manager_loaded() || loaded_packages(&packages) == 0;
-        for (const PackageView &package : packages) {
-            states_[package.name] = package.patches.back().state;
-        }
-    }
-    std::string of(const std::string &name) const {
+    std::string state(const std::string &name) const {
+        read();
         if (!read_) {
             return package_state(name);
         }
         auto found = states_.find(name);
         return found != states_.end() ? found->second : "unknown";
     }
+    // "2 of 3 patches" when the package is loaded with only some of its
+    // patches, else "".
+    std::string partial(const std::string &name) const {
+        read();
+        auto found = partial_.find(name);
+        return found != partial_.end() ? found->second : "";
+    }
 
 private:
-    bool read_ = false;
-    std::unordered_map<std::string, std::string> states_;
+    // At the first question, as part of the first package's work.
+    void read() const {
+        if (asked_) {
+            return;
+        }
+        asked_ = true;
+        std::vector<PackageView> packages;
+        // Without the patch manager nothing is loaded yet.
+        read_ = !manager_loaded() || loaded_packages(&packages) == 0;
+        for (const PackageView &package : packages) {
+            states_[package.name] = package.patches.back().state;
+            if (package.partial()) {
+                partial_[package.name] = package.count_text();
+            }
+        }
+    }
+
+    mutable bool asked_ = false;
+    mutable bool read_ = false;
+    mutable std::unordered_map<std::string, std::string> states_;
+    mutable std::unordered_map<std::string, std::string> partial_;
 };
 
-// Loads (unless loaded) and activates one installed package.
-Applied apply_now(const StoreDir &store, const std::string &name, const std::string &state) {
+// Loads (unless loaded) and activates one installed package. A partially
+// loaded one is taken out first and loaded again from the store.
+Applied apply_now(const Invocation &inv, const StoreDir &store, const std::string &name,
+                  const LoadedStates &states) {
+    const std::string partial = states.partial(name);
+    if (!partial.empty()) {
+        const Outcome out = take_out(inv, name);
+        if (out.exit_status != EXIT_OK) {
+            return failed(name, out.result,
+                          "partially loaded (" + partial + ") and could not be taken out" +
+                              (out.details.empty() ? "" : ": " + joined_details(out.details)));
+        }
+    }
+    const std::string state = partial.empty() ? states.state(name) : package_state(name);
     if (state == "enabled") {
         return Applied{name, "already active", 0, "", "", "", false};
     }
@@ -86,12 +118,15 @@ Applied apply_now(const StoreDir &store, const std::string &name, const std::str
             // The load inserts the patch manager module when it can; when
             // that failed, that is the reason, not the package.
             return failed(name, result,
-                          manager_loaded() ? first_check_problem(path) : manager_missing());
+                          manager_loaded() ? load_failure_reason(path, result) : manager_missing());
         }
     }
     const int32_t result = navo_lkp_activate(name.c_str());
     if (result != 0) {
         return failed(name, result, "");
+    }
+    if (!partial.empty()) {
+        return Applied{name, "reloaded", 0, "was partially loaded: " + partial, "", "", false};
     }
     return Applied{name, loaded ? "activated" : "applied", 0, "", "", "", false};
 }
@@ -99,7 +134,7 @@ Applied apply_now(const StoreDir &store, const std::string &name, const std::str
 // With --wait, the package's transitions must end as after load and
 // activate; a stalled one is undone as those commands undo it.
 Applied wait_for(const Invocation &inv, Applied applied) {
-    const bool loaded_now = applied.action == "applied";
+    const bool loaded_now = applied.action != "activated";
     const PackageWait waited =
         wait_for_package(inv, applied.name, loaded_now ? Change::Load : Change::Activate,
                          loaded_now ? "load" : "activate");
@@ -115,15 +150,16 @@ Applied wait_for(const Invocation &inv, Applied applied) {
 }
 
 Applied apply(const Invocation &inv, const StoreDir &store, const std::string &name,
-              const std::string &state) {
-    const Applied applied = apply_now(store, name, state);
+              const LoadedStates &states) {
+    const Applied applied = apply_now(inv, store, name, states);
     const bool changed = applied.result == 0 && applied.action != "already active";
     return inv.wait && changed ? wait_for(inv, applied) : applied;
 }
 
 std::string line_of(const Applied &applied) {
     if (applied.result == 0) {
-        return applied.name + ": " + applied.action + "\n" + applied.waited;
+        const std::string why = applied.explanation.empty() ? "" : " (" + applied.explanation + ")";
+        return applied.name + ": " + applied.action + why + "\n" + applied.waited;
     }
     std::string line = applied.name + ": failed: " + std::to_string(applied.result) + ": " +
                        navo_lkp_strerror(applied.result);
@@ -146,6 +182,16 @@ std::string json_of(const Applied &applied) {
         object.raw("transition", applied.transition);
     }
     return object.str();
+}
+
+// What boot changed, taken back newest first when an operator cancels it.
+std::string undo_all(const std::vector<Applied> &changed) {
+    std::string text;
+    for (auto it = changed.rbegin(); it != changed.rend(); ++it) {
+        const Change change = it->action == "activated" ? Change::Activate : Change::Load;
+        text += (text.empty() ? "" : "; ") + it->name + " " + undo_change(change, it->name);
+    }
+    return text;
 }
 
 }  // namespace
@@ -200,8 +246,15 @@ Outcome run_boot(const Invocation &inv) {
         refused.string(rejected);
         count_failure(tesvar::LKP_INVALID_ARGUMENT);
     }
+    std::vector<Applied> changed;
     for (const std::string &name : order.names) {
-        const Applied applied = apply(inv, store, name, states.of(name));
+        if (termination_pending()) {
+            break;  // cancelled: what was done is undone below
+        }
+        const Applied applied = apply(inv, store, name, states);
+        if (applied.result == 0 && applied.action != "already active") {
+            changed.push_back(applied);
+        }
         outcome.text += line_of(applied);
         packages.raw(json_of(applied));
         if (applied.result != 0) {
@@ -225,6 +278,9 @@ Outcome run_boot(const Invocation &inv) {
         data.raw("refused", refused.str());
     }
     outcome.data = data.str();
+    if (!changed.empty()) {
+        outcome.undo = [changed] { return undo_all(changed); };
+    }
     return outcome;
 }
 

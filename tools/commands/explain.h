@@ -3,6 +3,7 @@
 #ifndef LKPCTL_EXPLAIN_H
 #define LKPCTL_EXPLAIN_H
 
+#include <cstdint>
 #include <string>
 
 #include "invocation.h"
@@ -19,6 +20,13 @@ std::string manager_missing();
 // The first problem the offline check finds in the package file at path,
 // as "<file>: <problem>"; empty when it finds none.
 std::string package_problem(const std::string &path);
+
+// Why loading the package file at path failed with result, beyond the
+// result line: the package's first problem, which patches of an already
+// loaded package are in, which module a unit needs (the first and the last
+// without the package's name before them). Empty when there is nothing to
+// add.
+std::string load_failure_reason(const std::string &path, int32_t result);
 
 // Adds the explanation of a failed subcommand to its details: the missing
 // patch manager, or the package file's first problem.

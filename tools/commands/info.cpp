@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "explain.h"
 #include "frame/result_codes.h"
 #include "json.h"
@@ -13,6 +14,7 @@
 #include "pack_names.h"
 #include "sys/archive.h"
 #include "sys/elf_modinfo.h"
+#include "sys/file_access.h"
 #include "sys/names.h"
 #include "sys/owned.h"
 #include "sys/tmp_dir.h"
@@ -139,6 +141,12 @@ std::string as_json(const std::string &path, const PackageInfo &info) {
 Outcome run_info(const Invocation &inv) {
     const std::string &path = inv.args[0];
     PackageInfo info;
+    if (tesvar::is_file_existent(path.c_str()) != 1) {
+        Outcome outcome = outcome_of(tesvar::LKP_FILE_MISSING);
+        outcome.details.push_back(missing_file(path));
+        outcome.data = JsonObject().string("file", path).string("package", base_name(path)).str();
+        return outcome;
+    }
     if (!read_package(path, &info)) {
         const std::string problem = package_problem(path);
         Outcome outcome = outcome_of(tesvar::LKP_INVALID_ARGUMENT);

@@ -23,7 +23,7 @@ std::vector<PackageView> group(const std::vector<ControlRecord> &records,
     for (const ControlRecord &record : records) {
         auto [found, added] = index_of.emplace(record.package, packages.size());
         if (added) {
-            packages.push_back({record.package, {}});
+            packages.push_back({record.package, {}, record.units});
         }
         auto word = words.find(record.patch);
         packages[found->second].patches.push_back(
@@ -38,7 +38,7 @@ std::string as_text(const std::vector<PackageView> &packages) {
     }
     std::string text = "PACKAGE (STATE)\n  PATCH  STATE\n";
     for (const PackageView &package : packages) {
-        text += package.name + " (" + package.patches.back().state + ")\n";
+        text += package.name + package_label(package) + "\n";
         size_t width = 0;
         for (const PatchView &patch : package.patches) {
             width = std::max(width, patch.name.size());
@@ -53,6 +53,16 @@ std::string as_text(const std::vector<PackageView> &packages) {
 
 }  // namespace
 
+std::string PackageView::count_text() const {
+    return std::to_string(patches.size()) + " of " + std::to_string(units) + " patches";
+}
+
+std::string package_label(const PackageView &package) {
+    const std::string &state = package.patches.back().state;
+    return package.partial() ? " (" + state + ", partially loaded: " + package.count_text() + ")"
+                             : " (" + state + ")";
+}
+
 std::string packages_json(const std::vector<PackageView> &packages) {
     JsonArray package_array;
     for (const PackageView &package : packages) {
@@ -65,6 +75,8 @@ std::string packages_json(const std::vector<PackageView> &packages) {
                               .string("name", package.name)
                               .string("state", package.patches.back().state)
                               .raw("patches", patch_array.str())
+                              .number("units", package.units)
+                              .raw("partial", package.partial() ? "true" : "false")
                               .str());
     }
     return package_array.str();

@@ -19,7 +19,17 @@ struct PatchView {
 struct PackageView {
     std::string name;
     std::vector<PatchView> patches;  // control-file order; the last one gives the package's state
+    int32_t units = 0;               // the unit count its records carry
+
+    // Fewer patches registered than the package has units: a load that was
+    // cut off (a killed process, a lost rollback) left the rest out.
+    bool partial() const { return units > 0 && patches.size() < static_cast<size_t>(units); }
+    // "2 of 3 patches"
+    std::string count_text() const;
 };
+
+// " (enabled)", or " (enabled, partially loaded: 2 of 3 patches)".
+std::string package_label(const PackageView &package);
 
 // The registered packages in order of registration; 0, or the result code
 // of reading the control and state files.

@@ -18,6 +18,10 @@ namespace {
 
 using Operation = int32_t (*)(const char *);
 
+// navo_lkp_state's numbers for a disabled and for a package not loaded.
+constexpr int32_t DISABLED_STATE = 2;
+constexpr int32_t NOT_LOADED_STATE = 0;
+
 constexpr uint32_t OWNER_BUFFER_SIZE = 64;  // the smallest answer buffer the query accepts
 
 // Runs op on a package file path; the data names the file and its package.
@@ -64,11 +68,22 @@ const char *state_word(int32_t number) {
     return nullptr;
 }
 
+// A command that ended well can be cancelled by an operator's signal: the
+// change is then taken back.
+Outcome undoable(Outcome outcome, Change change, const std::string &package) {
+    if (outcome.exit_status == EXIT_OK) {
+        outcome.undo = [change, package] { return undo_change(change, package); };
+    }
+    return outcome;
+}
+
 }  // namespace
 
 Outcome run_load(const Invocation &inv) {
-    return finish_transitions(inv, package_file_op(navo_lkp_load, inv, "loaded"),
-                              base_name(inv.args[0]), Change::Load);
+    const std::string package = base_name(inv.args[0]);
+    return undoable(finish_transitions(inv, package_file_op(navo_lkp_load, inv, "loaded"), package,
+                                       Change::Load),
+                    Change::Load, package);
 }
 
 Outcome run_preload(const Invocation &inv) {
@@ -80,17 +95,27 @@ Outcome run_validate(const Invocation &inv) {
 }
 
 Outcome run_activate(const Invocation &inv) {
-    return finish_transitions(inv, package_op(navo_lkp_activate, inv, "activated"), inv.args[0],
-                              Change::Activate);
+    return undoable(finish_transitions(inv, package_op(navo_lkp_activate, inv, "activated"),
+                                       inv.args[0], Change::Activate),
+                    Change::Activate, inv.args[0]);
 }
 
 Outcome run_deactivate(const Invocation &inv) {
-    return finish_transitions(inv, package_op(navo_lkp_deactivate, inv, "deactivated"), inv.args[0],
-                              Change::Deactivate);
+    return undoable(finish_transitions(inv, package_op(navo_lkp_deactivate, inv, "deactivated"),
+                                       inv.args[0], Change::Deactivate),
+                    Change::Deactivate, inv.args[0]);
 }
 
+// An active package is deactivated first: a real kernel refuses to remove
+// an enabled patch's module.
 Outcome run_remove(const Invocation &inv) {
-    return package_op(navo_lkp_remove, inv, "removed");
+    const std::string &name = inv.args[0];
+    Outcome outcome = take_out(inv, name);
+    if (outcome.result == tesvar::LKP_NO_PATCHES) {
+        outcome.details.push_back("no package named '" + name + "' is loaded (see lkpctl list)");
+    }
+    outcome.data = JsonObject().string("package", name).str();
+    return outcome;
 }
 
 Outcome run_insmod(const Invocation &inv) {
@@ -116,6 +141,10 @@ Outcome run_state(const Invocation &inv) {
             "enabled, disabled and unknown" +
             log_hint(inv));
         word = "invalid";
+    } else if (number == DISABLED_STATE) {
+        outcome.exit_status = EXIT_ATTENTION;  // as "systemctl is-active" answers: 3 inactive
+    } else if (number == NOT_LOADED_STATE) {
+        outcome.exit_status = EXIT_NOT_LOADED;
     }
     outcome.text = std::string(word) + " " + std::to_string(number) + "\n";
     outcome.data =

@@ -15,7 +15,7 @@ namespace lkpctl {
 struct ControlRecord {
     std::string package;
     std::string patch;
-    int32_t units = 0;  // the first field: the package's unit count its "add" line gave
+    int32_t units = 0;  // the first field: the package's unit count, as its load wrote it
 };
 
 // Every control-file record, in file order. 0 or a result code.

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <unordered_map>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "kernel/kernel_paths.h"
 #include "leftovers.h"
 #include "list.h"
+#include "status_findings.h"
 #include "store.h"
 #include "transition_wait.h"
 
@@ -60,7 +60,8 @@ std::string loaded_text(const std::vector<PackageView> &packages,
         const bool moving = std::any_of(
             package.patches.begin(), package.patches.end(),
             [&](const PatchView &patch) { return contains(in_transition, patch.name); });
-        text += "  " + package.name + " (" + package.patches.back().state +
+        const std::string label = package_label(package);
+        text += "  " + package.name + label.substr(0, label.size() - 1) +
                 (moving ? ", in transition" : "") + ")\n";
         for (const PatchView &patch : package.patches) {
             text += "    " + patch.name + "  " + patch.state +
@@ -70,64 +71,57 @@ std::string loaded_text(const std::vector<PackageView> &packages,
     return text;
 }
 
-// What a crash left behind: listed, and status fails (-117) so that a
-// script notices; lkpctl repair removes it.
-void add_leftovers(std::string *text, JsonObject *data, Outcome *outcome) {
-    const Leftovers leftovers = find_leftovers();
-    if (leftovers.empty()) {
-        return;
-    }
-    *text += "crash leftovers (lkpctl repair removes them):\n" + leftovers_text(leftovers);
-    data->raw("leftovers", leftovers_json(leftovers));
-    if (outcome->exit_status == EXIT_OK) {
-        *outcome = outcome_of(-EUCLEAN);
-    }
-    outcome->details.push_back(
-        "a crash left patch modules, packages or directories behind; "
-        "run lkpctl repair");
-}
-
-}  // namespace
-
-Outcome run_status(const Invocation &inv) {
-    const bool livepatch = access(tesvar::LIVEPATCH_DIR, F_OK) == 0;
-    const bool manager = manager_loaded();
-    std::vector<PackageView> loaded;
-    Outcome outcome = outcome_of(manager ? loaded_packages(&loaded) : 0);
-    if (outcome.exit_status != EXIT_OK) {
-        outcome.details.push_back("cannot read the control and state files, or they disagree" +
-                                  log_hint(inv));
-    }
+StatusView gather(const Invocation &inv, int32_t *result) {
+    StatusView view;
+    view.livepatch = access(tesvar::LIVEPATCH_DIR, F_OK) == 0;
+    view.manager = manager_loaded();
+    *result = view.manager ? loaded_packages(&view.loaded) : 0;
+    view.records_read = *result == 0;
+    view.in_transition = patches_in_transition(view.loaded);
+    view.store = store_dir(inv);
+    view.running_store = inv.value("--kernel-release", running_release()) == running_release();
     StoreDir store;
     StepResult read = open_store(inv, false, &store);
     Order order;
     if (read.ok()) {
         read = read_order(store, &order);
     }
-    if (!read.ok()) {
-        if (outcome.exit_status == EXIT_OK) {
-            outcome = outcome_of(read.code);
-        }
-        outcome.details.push_back(read.detail);
+    view.store_problem = read.ok() ? "" : read.detail;
+    view.installed = order.names;
+    view.refused = order.rejected;
+    view.orphan_patches = find_orphan_patches();
+    view.stale_tmp_dirs = find_stale_tmp_dirs();
+    return view;
+}
+
+}  // namespace
+
+Outcome run_status(const Invocation &inv) {
+    int32_t result = 0;
+    const StatusView view = gather(inv, &result);
+    Outcome outcome = outcome_of(result);
+    if (outcome.exit_status != EXIT_OK) {
+        outcome.details.push_back("cannot read the control and state files, or they disagree" +
+                                  log_hint(inv));
     }
-    const std::string dir = store_dir(inv);
-    const std::vector<std::string> &installed = order.names;
+    const StatusFindings findings = status_findings(view);
+    if (outcome.exit_status == EXIT_OK && !findings.empty()) {
+        outcome.exit_status = EXIT_ATTENTION;
+    }
+    const std::string release = printable(inv.value("--kernel-release", running_release()));
+    std::string text =
+        findings_summary(findings) + "kernel release: " + release + "\nlive patching: " +
+        (view.livepatch ? "supported"
+                        : "not supported (no " + std::string(tesvar::LIVEPATCH_DIR) + ")") +
+        "\npatch manager: " + (view.manager ? "loaded" : "not loaded") + "\nloaded packages:\n" +
+        loaded_text(view.loaded, view.in_transition) + "installed packages (" + view.store +
+        ", boot order):\n";
     std::unordered_map<std::string, const PackageView *> by_name;
-    for (const PackageView &package : loaded) {
+    for (const PackageView &package : view.loaded) {
         by_name.emplace(package.name, &package);
     }
-    const std::vector<std::string> in_transition = patches_in_transition(loaded);
-
-    std::string text =
-        "kernel release: " + printable(inv.value("--kernel-release", running_release())) +
-        "\nlive patching: " +
-        (livepatch ? "supported"
-                   : "not supported (no " + std::string(tesvar::LIVEPATCH_DIR) + ")") +
-        "\npatch manager: " + (manager ? "loaded" : "not loaded\n  " + manager_missing()) +
-        "\nloaded packages:\n" + loaded_text(loaded, in_transition) + "installed packages (" + dir +
-        ", boot order):\n";
     JsonArray installed_json;
-    for (const std::string &name : installed) {
+    for (const std::string &name : view.installed) {
         auto found = by_name.find(name);
         const PackageView *package = found != by_name.end() ? found->second : nullptr;
         const std::string state = package != nullptr ? package->patches.back().state : "";
@@ -139,26 +133,26 @@ Outcome run_status(const Invocation &inv) {
                                .raw("state", package != nullptr ? json_quote(state) : "null")
                                .str());
     }
-    if (installed.empty() && order.rejected.empty()) {
+    if (view.installed.empty()) {
         text += "  (none)\n";
     }
-    for (const std::string &rejected : order.rejected) {
-        text += "  refused " + rejected + "\n";
+    if (!findings.empty()) {
+        text += "needs an operator:\n";
+        for (const StatusFinding &finding : findings) {
+            text += "  " + finding.text + "\n";
+        }
     }
-    JsonObject data;
-    data.string("release", inv.value("--kernel-release", running_release()))
-        .raw("livepatch", json_bool(livepatch))
-        .raw("manager", json_bool(manager))
-        .raw("loaded", packages_json(loaded))
-        .raw("in_transition", strings_json(in_transition))
-        .string("store", dir)
-        .raw("installed", installed_json.str());
-    if (!order.rejected.empty()) {
-        data.raw("refused", strings_json(order.rejected));
-    }
-    add_leftovers(&text, &data, &outcome);
     outcome.text = text;
-    outcome.data = data.str();
+    outcome.data = JsonObject()
+                       .string("release", release)
+                       .raw("livepatch", json_bool(view.livepatch))
+                       .raw("manager", json_bool(view.manager))
+                       .raw("loaded", packages_json(view.loaded))
+                       .raw("in_transition", strings_json(view.in_transition))
+                       .string("store", view.store)
+                       .raw("installed", installed_json.str())
+                       .raw("findings", findings_json(findings))
+                       .str();
     return outcome;
 }
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "json.h"
+#include "list.h"
 #include "record_files.h"
 #include "tesvar.h"
 #include "transition_wait.h"
@@ -23,6 +24,7 @@ constexpr double MAX_GRACE_SECONDS = 5.0;
 // the reversed transition needs only the tasks that had switched.
 constexpr double REVERSAL_WAIT_SECONDS = 10.0;
 constexpr std::chrono::seconds REMOVAL_RETRY_LIMIT{5};
+constexpr double DEFAULT_TAKE_OUT_WAIT_SECONDS = 60.0;
 
 std::vector<std::string> package_patches(const std::string &package) {
     std::vector<ControlRecord> records;
@@ -270,6 +272,68 @@ PackageWait wait_for_package(const Invocation &inv, const std::string &package, 
     }
     waited.json = report_json(patches, report, reversal);
     return waited;
+}
+
+std::string undo_change(Change change, const std::string &package) {
+    return reverse(change, package, package_patches(package));
+}
+
+namespace {
+
+// True when a patch of the loaded package is enabled: the package's own
+// state is its last patch's, and an activation cut short may have enabled
+// only the first ones.
+bool any_patch_enabled(const std::string &package) {
+    std::vector<PackageView> loaded;
+    if (loaded_packages(&loaded) != 0) {
+        return false;
+    }
+    for (const PackageView &view : loaded) {
+        for (const PatchView &patch : view.patches) {
+            if (view.name == package && patch.state == "enabled") {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+Outcome take_out(const Invocation &inv, const std::string &package) {
+    std::string text;
+    const bool active = any_patch_enabled(package);
+    if (active) {
+        const int32_t disabled = navo_lkp_deactivate(package.c_str());
+        if (disabled != 0) {
+            Outcome failed = outcome_of(disabled);
+            failed.details.push_back(package + " is active and could not be deactivated first");
+            return failed;
+        }
+        text = package + ": active: deactivated first\n";
+        Invocation waiting = inv;
+        if (!waiting.wait) {
+            waiting.wait = true;
+            waiting.wait_seconds = DEFAULT_TAKE_OUT_WAIT_SECONDS;
+        }
+        PackageWait waited = wait_for_package(waiting, package, Change::Deactivate, "deactivate");
+        if (waited.outcome.exit_status != EXIT_OK) {
+            waited.outcome.text = text;
+            waited.outcome.details.push_back(package + " is not removed");
+            return waited.outcome;
+        }
+        // How long it took is said only when the operator asked to wait.
+        text += inv.wait ? waited.outcome.text : "";
+    }
+    // Only a patch just disabled may still be held for a moment.
+    Outcome outcome =
+        outcome_of(active ? remove_when_released(package) : navo_lkp_remove(package.c_str()));
+    if (outcome.exit_status == EXIT_OK) {
+        outcome.text = text + package + ": removed\n";
+    } else {
+        outcome.text = text;
+    }
+    return outcome;
 }
 
 Outcome finish_transitions(const Invocation &inv, Outcome outcome, const std::string &package,

@@ -30,6 +30,15 @@ struct PackageWait {
 PackageWait wait_for_package(const Invocation &inv, const std::string &package, Change change,
                              const std::string &step);
 
+// Undoes a change that ended (a cancelled command): as after a stalled
+// transition, with the reversed transition waited for. Says what was done.
+std::string undo_change(Change change, const std::string &package);
+
+// Takes an active package out: disables it first, waits for that
+// transition (inv's --wait, else 60 s; a stall enables it again and fails
+// -110), then removes it. The outcome's text says each step.
+Outcome take_out(const Invocation &inv, const std::string &package);
+
 // outcome is the library call's; unchanged without --wait or when it failed.
 Outcome finish_transitions(const Invocation &inv, Outcome outcome, const std::string &package,
                            Change change);

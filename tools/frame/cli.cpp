@@ -20,10 +20,14 @@ constexpr double DEFAULT_WAIT_SECONDS = 60.0;
 constexpr double MAX_WAIT_SECONDS = 86400.0;
 constexpr const char *WAIT_OPTION = "--wait";
 
+}  // namespace
+
 bool waits_for_transitions(const std::string &command) {
     return command == "load" || command == "activate" || command == "deactivate" ||
-           command == "boot";
+           command == "remove" || command == "boot";
 }
+
+namespace {
 
 // "--wait" or "--wait=SECONDS"; false when arg is neither. A bad number is
 // a usage error in *error.
@@ -99,8 +103,9 @@ private:
             options_done_ = true;
         } else if (options_done_ || !looks_like_option(arg)) {
             take_operand(arg);
-        } else if (arg == "--version" && result_.command == nullptr) {
-            // Before a subcommand only: pack has a --version option of its own.
+        } else if (arg == "--version" &&
+                   (result_.command == nullptr || find_option(*result_.command, arg) == nullptr)) {
+            // Anywhere, but for pack, whose own --version V is the package's version.
             result_.inv.version = true;
         } else if (!take_global_flag(arg, result_.inv) &&
                    !take_wait_option(arg, result_.inv, &result_.error)) {
@@ -129,6 +134,12 @@ private:
             result_.command != nullptr ? find_option(*result_.command, name) : nullptr;
         if (option == nullptr) {
             result_.error = "unknown option '" + name + "'";
+        } else if (option->value_name == nullptr) {
+            if (joined) {
+                result_.error = "option '" + name + "' takes no value";
+            } else {
+                result_.inv.values[option->long_name] = "";
+            }
         } else if (joined) {
             result_.inv.values[option->long_name] = arg.substr(equals + 1);
         } else if (index_ < argc_) {
@@ -148,8 +159,9 @@ private:
             return;
         }
         if (result_.inv.wait && !waits_for_transitions(command->name)) {
-            result_.error = std::string("--wait is for load, activate, deactivate and boot, not ") +
-                            command->name;
+            result_.error =
+                std::string("--wait is for load, activate, deactivate, remove and boot, not ") +
+                command->name;
             return;
         }
         const size_t count = result_.inv.args.size();

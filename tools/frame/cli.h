@@ -19,6 +19,9 @@ struct ParsedLine {
 
 ParsedLine parse_command_line(const CommandTable &table, int argc, const char *const argv[]);
 
+// The commands that take --wait[=SECONDS].
+bool waits_for_transitions(const std::string &command);
+
 // A whole decimal number within the signed 32-bit range.
 bool parse_int32(const std::string &text, int32_t *value);
 

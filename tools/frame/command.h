@@ -10,11 +10,12 @@
 
 namespace lkpctl {
 
-// An option that takes a value, such as "-o FILE".
+// An option of one command: one that takes a value, such as "-o FILE", or
+// a flag (no value_name), such as "--any-name".
 struct ValueOption {
     const char *long_name;   // "--output"
     const char *short_name;  // "-o", or nullptr
-    const char *value_name;  // "FILE"
+    const char *value_name;  // "FILE", or nullptr for a flag
     const char *help;
 };
 

@@ -15,14 +15,19 @@ constexpr const char *GLOBAL_OPTIONS =
     "  -v, --verbose  copy the library's log lines to stderr\n"
     "  --no-wait      fail at once instead of waiting while another lkpctl changes\n"
     "                 the kernel's patches\n"
+    "  --wait[=SECONDS]  load, activate, deactivate, remove, boot: wait until no\n"
+    "                 patch of the package is in transition (60 s by default)\n"
     "  -h, --help     show help and exit\n"
-    "  --version      print lkpctl's version and exit (before the command)\n"
+    "  --version      print lkpctl's version and exit (after pack, --version V is\n"
+    "                 the package's version)\n"
     "  --             end of options; what follows is an operand\n";
 
 constexpr const char *EXIT_STATUS =
     "Exit status: 0 success, 1 the operation failed or its output could not be\n"
-    "written, 2 the command line was wrong, 130/143/129 stopped by SIGINT/SIGTERM/\n"
-    "SIGHUP (a running operation, rollback included, is finished first).\n"
+    "written, 2 the command line was wrong; state: 3 disabled, 4 not loaded;\n"
+    "status: 3 something needs an operator. 130/143/129: stopped by SIGINT/SIGTERM/\n"
+    "SIGHUP: a running library call is finished first, then what the command did\n"
+    "is undone and it says so.\n"
     "Commands that change the kernel run one at a time (lock /run/lkpctl.lock).\n";
 
 std::string padded(const std::string &text, size_t width) {
@@ -64,7 +69,8 @@ std::string usage_line(const Command &command) {
 
 std::string option_label(const ValueOption &option) {
     std::string label = option.short_name != nullptr ? std::string(option.short_name) + ", " : "";
-    return label + option.long_name + " " + option.value_name;
+    return label + option.long_name +
+           (option.value_name != nullptr ? std::string(" ") + option.value_name : "");
 }
 
 }  // namespace
@@ -83,7 +89,9 @@ std::string tool_help(const CommandTable &table) {
     }
     text += "\n";
     text += GLOBAL_OPTIONS;
-    text += "\nRun 'lkpctl COMMAND --help' for a command's details; see also lkpctl(1).\n";
+    text +=
+        "\nRun 'lkpctl help COMMAND' or 'lkpctl COMMAND --help' for a command's details;\n"
+        "see also lkpctl(1).\n";
     text += EXIT_STATUS;
     return text;
 }

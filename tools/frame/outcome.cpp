@@ -26,7 +26,7 @@ void print_text(const Invocation &inv, const Outcome &outcome) {
     if (outcome.exit_status == EXIT_USAGE) {
         (void)std::fprintf(stderr, "Try 'lkpctl %s--help'.\n",
                            inv.command.empty() ? "" : (inv.command + " ").c_str());
-    } else if (outcome.exit_status != EXIT_OK) {
+    } else if (outcome.exit_status != EXIT_OK && outcome.result != 0) {
         (void)std::fprintf(stderr, "%s%d: %s\n", line_prefix(inv).c_str(), outcome.result,
                            outcome.message.c_str());
     }
@@ -49,7 +49,7 @@ void print_json(const Invocation &inv, const Outcome &outcome) {
     }
     std::printf("%s\n", object.str().c_str());
     // The failure line still goes to stderr, for people watching a script run.
-    if (outcome.exit_status != EXIT_OK) {
+    if (outcome.exit_status != EXIT_OK && outcome.result != 0) {
         Outcome stderr_only = outcome;
         stderr_only.text.clear();
         print_text(inv, stderr_only);

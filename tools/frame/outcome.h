@@ -4,6 +4,7 @@
 #define LKPCTL_OUTCOME_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,9 @@ enum ExitStatus : int {
     EXIT_OK = 0,
     EXIT_FAILED = 1,  // the operation failed
     EXIT_USAGE = 2,   // the command line was wrong
+    // Not a failure, an answer: state's "disabled", status's "needs an operator".
+    EXIT_ATTENTION = 3,
+    EXIT_NOT_LOADED = 4,  // state: the package is not loaded
 };
 
 struct Outcome {
@@ -24,6 +28,10 @@ struct Outcome {
     std::vector<std::string> details;  // the tool's own explanations, one per line
     std::string text;                  // stdout in text mode
     std::string data = "{}";           // "data" member in JSON mode
+    // Takes back what the command did, when an operator's signal cancels it
+    // after its library calls ended; says what it did. Empty: nothing to undo.
+    std::function<std::string()> undo;
+    bool undone = false;  // a signal cancelled the command and undo ran
 };
 
 // Success or failure as the result code says, with the library's text for it.

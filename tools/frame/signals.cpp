@@ -76,6 +76,20 @@ int CaughtSignals::caught() noexcept {
     return g_caught;
 }
 
+bool termination_pending() noexcept {
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (sigpending(&pending) != 0) {
+        return false;
+    }
+    for (const int signal_number : TERMINATION_SIGNALS) {
+        if (sigismember(&pending, signal_number) == 1) {
+            return true;
+        }
+    }
+    return false;
+}
+
 const char *signal_name(int signal_number) {
     switch (signal_number) {
         case SIGINT:

@@ -42,6 +42,10 @@ private:
     struct sigaction previous_[3]{};
 };
 
+// True when a termination signal is pending (blocked, not yet taken): a
+// command made of several steps stops before the next one.
+bool termination_pending() noexcept;
+
 // "SIGINT" for SIGINT, and so on.
 const char *signal_name(int signal_number);
 // The exit status after a signal: 128 + its number (130, 143, 129).

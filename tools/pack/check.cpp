@@ -3,6 +3,8 @@
 // layout and name check of every unit, each unit in a directory of its own.
 #include "check.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <map>
 #include <string>
@@ -164,13 +166,23 @@ void check_extracted(const char *extract_dir, CheckReport *report) {
     check_duplicates(report);
 }
 
+}  // namespace
+
+std::string missing_file(const std::string &path) {
+    struct stat status {};
+    return lstat(path.c_str(), &status) != 0 ? path + " does not exist"
+                                             : path + " is not a regular file";
+}
+
+namespace {
+
 CheckReport check_package(const std::string &path, const std::string &hint,
                           const std::string &release) {
     CheckReport report;
     report.hint = hint;
     report.release = release;
     if (tesvar::is_file_existent(path.c_str()) != 1) {
-        report.fail(FILE_MISSING, path + " is not a regular file");
+        report.fail(FILE_MISSING, missing_file(path));
         return report;
     }
     // The control file keys the package by its file name: it must fit a record.

@@ -16,6 +16,9 @@ extern const size_t CHECK_OPTION_COUNT;
 
 Outcome run_check(const Invocation &inv);
 
+// "PATH does not exist", or "PATH is not a regular file" when it does.
+std::string missing_file(const std::string &path);
+
 // The first problem the check finds in the package file at path, or "".
 std::string first_check_problem(const std::string &path);
 

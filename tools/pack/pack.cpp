@@ -23,6 +23,8 @@ const ValueOption PACK_OPTIONS[] = {
     {"--version", nullptr, "V", "the manifest's version text (default 1.0)"},
     {"--description", nullptr, "D", "the manifest's description text (default empty)"},
     {"--date", nullptr, "YYYY-MM-DD", "the manifest's date (default today, UTC)"},
+    {"--any-name", nullptr, nullptr,
+     "allow a package name beyond letters, digits, '.', '_', '-' (never for the update engine)"},
 };
 const size_t PACK_OPTION_COUNT = sizeof PACK_OPTIONS / sizeof PACK_OPTIONS[0];
 

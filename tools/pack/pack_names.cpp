@@ -53,6 +53,30 @@ std::string package_name_problem(const std::string &file_name) {
     return problem.empty() ? field_problem(stem, "package directory name") : problem;
 }
 
+namespace {
+
+bool portable_character(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '_' || c == '-';
+}
+
+}  // namespace
+
+std::string portable_name_problem(const std::string &file_name, bool any_name) {
+    if (!file_name.empty() && file_name[0] == '-') {
+        return "package name '" + file_name + "' starts with '-', which commands read as an option";
+    }
+    for (const char c : file_name) {
+        if (!any_name && !portable_character(c)) {
+            return "package name '" + file_name +
+                   "' holds a character other than letters, digits, '.', '_' and '-', which the "
+                   "update engine cannot carry (--any-name allows it for a package that never "
+                   "goes through it)";
+        }
+    }
+    return "";
+}
+
 std::string module_name_problem(const std::string &module_file_name) {
     const std::string patch = strip_suffix(module_file_name, MODULE_SUFFIX);
     if (patch.empty()) {

@@ -26,6 +26,12 @@ std::string package_key_problem(const std::string &file_name);
 // ending in ".tar.gz"); else why it cannot.
 std::string package_name_problem(const std::string &file_name);
 
+// Empty when file_name keeps to the portable set the update engine carries
+// (letters, digits, '.', '_', '-', not starting with '-'); else why not.
+// With any_name, only the leading '-' (read as an option by every tool) is
+// refused.
+std::string portable_name_problem(const std::string &file_name, bool any_name);
+
 // Empty when module_file_name (a base name) gives a patch name and a unit
 // archive name that fit; else why it does not.
 std::string module_name_problem(const std::string &module_file_name);

@@ -19,7 +19,9 @@ std::string take_output(const Invocation &inv, PackRequest *request) {
     request->output = inv.value("--output", NO_VALUE);
     request->package_name = base_name(request->output);
     request->package_dir = strip_suffix(request->package_name, PACKAGE_SUFFIX);
-    return package_name_problem(request->package_name);
+    const std::string problem = package_name_problem(request->package_name);
+    return problem.empty() ? portable_name_problem(request->package_name, inv.has("--any-name"))
+                           : problem;
 }
 
 std::string take_manifest_head(const Invocation &inv, PackRequest *request) {

@@ -15,6 +15,7 @@ namespace lkptest {
 namespace {
 
 const std::string BAD_NAME = "bad.tar.gz";
+const std::string NOT_LOADED_C = "c.tar.gz is installed but not loaded: run lkpctl boot";
 const std::string BAD_FINDING =
     "unit fix_1.tar.gz module fix_1/fix_1.ko: declares module name 'other', not its patch name "
     "'fix_1'";
@@ -260,32 +261,37 @@ TEST_F(LkpctlOperatorsTest, StatusShowsLoadedAndInstalledSideBySide) {
          1,
          "",
          "lkpctl: load: bad.tar.gz: " + BAD_FINDING + "\n" + failure("load", -257, MSG_INVALID)},
-        {store_args({"status"}), 0,
-         "kernel release: " + release() +
+        {store_args({"status"}), 3,
+         "needs an operator: " + NOT_LOADED_C + "\nkernel release: " + release() +
              "\nlive patching: supported\npatch manager: loaded\nloaded packages:\n"
              "  a.tar.gz (disabled)\n    afix_1  disabled\n"
              "installed packages (" +
-             store() + ", boot order):\n  a.tar.gz  loaded, disabled\n  c.tar.gz  not loaded\n",
+             store() + ", boot order):\n  a.tar.gz  loaded, disabled\n  c.tar.gz  not loaded\n" +
+             "needs an operator:\n  " + NOT_LOADED_C + "\n",
          ""},
-        {store_args({"--json", "status"}), 0,
+        {store_args({"--json", "status"}), 3,
          json_line("status", 0, "Success",
                    R"({"release":")" + release() +
                        R"(","livepatch":true,"manager":true,"loaded":[{"name":"a.tar.gz",)"
-                       R"("state":"disabled","patches":[{"name":"afix_1","state":"disabled"}]}],)"
+                       R"("state":"disabled","patches":[{"name":"afix_1","state":"disabled"}],)"
+                       R"("units":1,"partial":false}],)"
                        R"("in_transition":[],"store":")" +
                        store() +
                        R"(","installed":[{"name":"a.tar.gz","loaded":true,"state":"disabled"},)"
-                       R"({"name":"c.tar.gz","loaded":false,"state":null}]})"),
+                       R"({"name":"c.tar.gz","loaded":false,"state":null}],)"
+                       R"("findings":[{"kind":"not-loaded","package":"c.tar.gz","text":")" +
+                       NOT_LOADED_C + R"("}]})"),
          ""},
     });
     lkpsim::set_manager(lkpsim::Manager::AbsentMissing);
     run_steps({
         {{"status", "--root", "%D/empty"},
-         0,
-         "kernel release: " + release() +
-             "\nlive patching: supported\npatch manager: not loaded\n  " + manager_missing() +
+         3,
+         "needs an operator: " + manager_missing() + "\nkernel release: " + release() +
+             "\nlive patching: supported\npatch manager: not loaded"
              "\nloaded packages:\n  (none)\ninstalled packages (%D/empty/var/lib/tesvar/" +
-             release() + ", boot order):\n  (none)\n",
+             release() + ", boot order):\n  (none)\nneeds an operator:\n  " + manager_missing() +
+             "\n",
          ""},
     });
 }

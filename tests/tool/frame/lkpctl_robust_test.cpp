@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -160,6 +161,23 @@ private:
     int fd_;
 };
 
+// The environment lkpsim::run_program gives a program: its module calls
+// reach the simulated kernel side through the preload library.
+std::vector<std::string> module_call_env() {
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    return {
+        "LD_PRELOAD=" + built_program(LKPSIM_PRELOAD),
+        "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0"};
+}
+
+// The system call pid is blocked in, from /proc/<pid>/syscall; -1 when it
+// is running or the kernel does not show it.
+long current_syscall(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/syscall");
+    long number = -1;
+    return file >> number ? number : -1;
+}
+
 class LkpctlRobustTest : public ToolTest {
 protected:
     // PKG registered as p1, p2, both disabled.
@@ -197,7 +215,7 @@ TEST_F(LkpctlRobustTest, NoWaitFailsAtOnceWhileAnotherHoldsTheLock) {
     EXPECT_EQ(lkpsim::history(), std::vector<std::string>{});
     // Commands that only read take no lock.
     expect_run(lkpctl({"--no-wait", "state", PKG}),
-               {{"--no-wait", "state", PKG}, 0, "disabled 2\n", ""});
+               {{"--no-wait", "state", PKG}, 3, "disabled 2\n", ""});
     other.release();
     expect_run(lkpctl({"--no-wait", "activate", PKG}),
                {{"--no-wait", "activate", PKG}, 0, std::string(PKG) + ": activated\n", ""});
@@ -234,8 +252,9 @@ class LkpctlSignalTest : public LkpctlRobustTest,
 
 // The library call is held inside its reading of the kernel's files (this
 // test holds the library's lock) while the signal arrives; the call still
-// runs to its end, then the tool says so and exits 128 + the signal.
-TEST_P(LkpctlSignalTest, SignalDuringALibraryCallWaitsForItsEnd) {
+// runs to its end, then what it did is undone, the tool says so and exits
+// 128 + the signal.
+TEST_P(LkpctlSignalTest, SignalDuringALibraryCallUndoesTheCommandAfterIt) {
     if (!emulator_words().empty()) {
         GTEST_SKIP() << "a user-mode emulator keeps the program's signal mask to itself, so "
                         "the test cannot see when the tool is inside its library call";
@@ -251,8 +270,84 @@ TEST_P(LkpctlSignalTest, SignalDuringALibraryCallWaitsForItsEnd) {
     EXPECT_EQ(run.status, row.status);
     EXPECT_EQ(run.out, std::string(PKG) + ": activated\n");
     EXPECT_EQ(run.err, "lkpctl: activate: " + std::string(row.name) +
-                           " received; stopped after the operation completed\n");
-    EXPECT_EQ(lkpsim::history(), (std::vector<std::string>{"enable p1 1", "enable p2 1"}));
+                           " received; activate undone: disabled\n" +
+                           failure("activate", -EINTR, "Interrupted system call"));
+    EXPECT_EQ(lkpsim::history(), (std::vector<std::string>{"enable p1 1", "enable p2 1",
+                                                           "enable p2 0", "enable p1 0"}));
+    EXPECT_EQ(lkpsim::patch_state("p1"), "disabled");
+}
+
+// A load cancelled the same way is taken out again; a query has nothing to
+// undo and says what it completed.
+TEST_F(LkpctlRobustTest, CancelledLoadIsTakenOutAgain) {
+    if (!emulator_words().empty()) {
+        GTEST_SKIP() << "a user-mode emulator keeps the program's signal mask to itself";
+    }
+    const std::string path = build_simple("cancel.tar.gz", {"ext4", "nfs"});
+    HeldLock writer(KERNEL_FILES_LOCK);
+    Background tool({"load", path}, module_call_env());
+    ASSERT_TRUE(tool.signals_blocked());
+    ASSERT_EQ(kill(tool.pid(), SIGINT), 0);
+    writer.release();
+    const ToolRun run = tool.finish();
+    EXPECT_EQ(run.status, 130);
+    EXPECT_EQ(run.out, "cancel.tar.gz: loaded\n");
+    EXPECT_EQ(run.err, "lkpctl: load: SIGINT received; load undone: disabled and removed\n" +
+                           failure("load", -EINTR, "Interrupted system call"));
+    EXPECT_EQ(
+        lkpsim::history("op"),
+        (std::vector<std::string>{"op add,2,cancel.tar.gz,fix_1", "op add,2,cancel.tar.gz,fix_2",
+                                  "op rm,2,cancel.tar.gz,fix_2", "op rm,2,cancel.tar.gz,fix_1"}));
+    EXPECT_TRUE(lkpsim::records().empty());
+
+    arrange_package();
+    HeldLock reader(KERNEL_FILES_LOCK);
+    Background query({"list"});
+    ASSERT_TRUE(query.signals_blocked());
+    ASSERT_EQ(kill(query.pid(), SIGTERM), 0);
+    reader.release();
+    const ToolRun listed = query.finish();
+    EXPECT_EQ(listed.status, 143);
+    EXPECT_EQ(listed.err,
+              "lkpctl: list: SIGTERM received; stopped after the operation completed\n");
+}
+
+// boot cancelled while it applies its first package: that one is finished,
+// the next is not started, and the first is taken out again.
+TEST_F(LkpctlRobustTest, CancelledBootUndoesWhatItApplied) {
+    if (!emulator_words().empty()) {
+        GTEST_SKIP() << "a user-mode emulator keeps the program's signal mask to itself";
+    }
+    if (!std::ifstream("/proc/self/syscall")) {
+        GTEST_SKIP() << "this kernel has no /proc/PID/syscall to see the tool wait for a lock";
+    }
+    build_simple("a.tar.gz", {"ext4"}, "afix_");
+    build_simple("c.tar.gz", {"nfs"}, "cfix_");
+    ASSERT_EQ(lkpctl({"install", "--root", "%D/root", "%D/a.tar.gz", "%D/c.tar.gz"}).status, 0);
+    HeldLock writer(KERNEL_FILES_LOCK);
+    Background tool({"boot", "--root", expand("%D/root")}, module_call_env());
+    // Inside the first package's first library call, waiting for the lock.
+    bool waiting = false;
+    for (int poll = 0; poll < POLLS && !waiting; ++poll) {
+        waiting = current_syscall(tool.pid()) == SYS_flock;
+        if (!waiting) {
+            std::this_thread::sleep_for(POLL_INTERVAL);
+        }
+    }
+    ASSERT_TRUE(waiting) << "lkpctl never waited for the kernel-files lock";
+    ASSERT_EQ(kill(tool.pid(), SIGINT), 0);
+    writer.release();
+    const ToolRun run = tool.finish();
+    EXPECT_EQ(run.status, 130);
+    EXPECT_EQ(run.out, "a.tar.gz: applied\n");
+    EXPECT_EQ(run.err,
+              "lkpctl: boot: SIGINT received; boot undone: a.tar.gz disabled and removed\n" +
+                  failure("boot", -EINTR, "Interrupted system call"));
+    EXPECT_EQ(lkpsim::history("op"),
+              (std::vector<std::string>{"op add,1,a.tar.gz,afix_1", "op rm,1,a.tar.gz,afix_1"}));
+    EXPECT_EQ(lkpsim::history("enable"),
+              (std::vector<std::string>{"enable afix_1 1", "enable afix_1 0"}));
+    EXPECT_TRUE(lkpsim::records().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, LkpctlSignalTest,

@@ -426,7 +426,7 @@ TEST_F(LkpctlPackTest, CheckAgreesWithLoadOnPackageNames) {
     run_steps({{{"check", "%D/absent.tar.gz"},
                 1,
                 "",
-                "lkpctl: check: %D/absent.tar.gz is not a regular file\n" +
+                "lkpctl: check: %D/absent.tar.gz does not exist\n" +
                     failure("check", -266, MSG_FILE_MISSING)}});
     EXPECT_TRUE(lkpsim::records().empty());
 }
