@@ -16,7 +16,9 @@
 #include "ops.h"
 #include "outcome.h"
 #include "pack.h"
+#include "repair.h"
 #include "signals.h"
+#include "standard_streams.h"
 #include "status.h"
 #include "store.h"
 #include "tool_lock.h"
@@ -150,6 +152,14 @@ const Command COMMANDS[] = {
      "but not installed and so lost at reboot, partially loaded, or in transition) the first "
      "line says so, the last lines list each finding, and the exit status is 3.",
      0, 0, STORE_OPTIONS, STORE_OPTION_COUNT, run_status},
+    {"repair", "", "remove what a crash left: orphan patch modules, partial packages",
+     "Removes what a load or removal killed half-way left behind, as status reports it: a live "
+     "patch module in the kernel that the control file does not name (its enabled switch is "
+     "turned off first when on, and its transition waited for), a package with fewer registered "
+     "patches than its unit count (deactivated first when active, then removed), and /tmp/lkp_* "
+     "directories whose maker is gone. Load such a package again afterwards (or run boot). "
+     "See docs/recovery.md.",
+     0, 0, nullptr, 0, run_repair},
 };
 
 const CommandTable TABLE{COMMANDS, sizeof COMMANDS / sizeof COMMANDS[0]};
@@ -266,6 +276,10 @@ void report_signal(const Invocation &inv, const Outcome &outcome, int signal_num
 }  // namespace lkpctl
 
 int main(int argc, char *argv[]) {
+    // Before anything opens a file, so that no file becomes standard output.
+    if (!lkpctl::open_missing_standard_streams()) {
+        return lkpctl::EXIT_FAILED;
+    }
     const lkpctl::ParsedLine line = lkpctl::parse_command_line(lkpctl::TABLE, argc, argv);
     if (line.inv.verbose) {
         // The library logs through syslog and never opens the log itself.

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "kernel_state.h"
+#include "lkpsim/lkpsim.h"
 #include "sys/owned_fd.h"
 
 namespace lkpsim {
@@ -55,6 +56,14 @@ KernelLock::KernelLock(const Kernel * /*kernel*/) {
 KernelLock::~KernelLock() {
     lock_whole_file(lock_file(), F_UNLCK);
     g_thread_lock.unlock();
+}
+
+bool kernel_lock_free() {
+    const Fd probe(open(KERNEL_STATE_FILE, O_RDWR | O_CLOEXEC));
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    return probe.valid() && fcntl(probe.get(), F_OFD_GETLK, &whole) == 0 && whole.l_type == F_UNLCK;
 }
 
 }  // namespace lkpsim

@@ -96,6 +96,8 @@ int extract_and_install(const char *pkg_path, const char *pkg_name) {
 }
 
 int load_package(const char *pkg_path, const char *pkg_name) {
+    // What a killed load left in /tmp goes first (on a device /tmp is RAM).
+    (void)visit_stale_tmp_dirs(true, nullptr, nullptr);
     int rc = check_not_loaded(pkg_name);
     if (rc != LKP_OK) {
         return rc;

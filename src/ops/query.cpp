@@ -34,17 +34,30 @@ constexpr int32_t QUERY_INVALID = -EINVAL;
 constexpr int32_t QUERY_NO_MEMORY = -ENOMEM;
 constexpr int32_t QUERY_NOT_FOUND = -ENODEV;
 
+// An open or a status that failed because the name is not there, as
+// opposed to one that could not look (no descriptor left, no memory, no
+// right): only the first kind answers "not covered".
+bool is_absence(int error) {
+    return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG;
+}
+
 // The livepatch root, opened once per query, against which each record's
 // directory is looked up without resolving the root again.
 class LivepatchRoot {
 public:
-    LivepatchRoot() noexcept : dir_(open(LIVEPATCH_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+    LivepatchRoot() noexcept
+        : dir_(open(LIVEPATCH_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+          error_(dir_.valid() ? 0 : errno) {}
+
+    // 0 when the root could be opened or is not there; else the open's errno.
+    int error() const noexcept { return is_absence(error_) ? 0 : error_; }
 
     // Whether opendir(path) would succeed, path being LIVEPATCH_DIR "/"
     // relative. A directory that anyone may read is taken from its status
-    // alone, a missing one is not there; any other case (an unopenable root
-    // included) is decided by opening it as opendir does.
-    bool has_directory(const char *path, const char *relative) const noexcept {
+    // alone, a missing one is not there; any other case is decided by
+    // opening it as opendir does. An open that fails for another reason
+    // than absence leaves its errno in *error: the query cannot tell.
+    bool has_directory(const char *path, const char *relative, int *error) const noexcept {
         // "livepatch//x" names "livepatch/x": never an absolute relative path.
         while (*relative == '/') {
             ++relative;
@@ -52,7 +65,7 @@ public:
         if (dir_.valid()) {
             struct stat status {};
             if (fstatat(dir_.get(), relative, &status, 0) != 0) {
-                if (errno == ENOENT || errno == ENOTDIR) {
+                if (is_absence(errno)) {
                     return false;
                 }
             } else if (S_ISDIR(status.st_mode) && (status.st_mode & S_IROTH) != 0) {
@@ -60,15 +73,26 @@ public:
             }
         }
         const Fd opened(open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+        if (!opened.valid() && !is_absence(errno)) {
+            *error = errno;
+        }
         return opened.valid();
     }
 
 private:
     Fd dir_;
+    int error_;
 };
 
+// Logs that path could not be opened and gives the negated errno.
+int32_t cannot_open(const char *path, int error) {
+    lkp_log(LKP_ERR, "fail: can't open %s\n", path);
+    return -error;
+}
+
 // True when the record's patch has a livepatch directory for ko_name. -260
-// in *rc when that directory's path does not fit.
+// in *rc when that directory's path does not fit; the negated errno when it
+// could not be looked at.
 bool patch_covers(const LivepatchRoot &root, const patch_record &record, const char *ko_name,
                   char *path, int *rc) {
     const int length = snprintf_s(path, PATH_BUFFER_SIZE, PATH_BUFFER_SIZE - 1, "%s/%s/%s/",
@@ -78,7 +102,12 @@ bool patch_covers(const LivepatchRoot &root, const patch_record &record, const c
         *rc = LKP_SNPRINTF_FAILED;
         return false;
     }
-    return root.has_directory(path, path + std::strlen(LIVEPATCH_DIR) + 1);
+    int error = 0;
+    const bool covers = root.has_directory(path, path + std::strlen(LIVEPATCH_DIR) + 1, &error);
+    if (error != 0) {
+        *rc = cannot_open(path, error);
+    }
+    return covers;
 }
 
 // Scans the whole control file; the last record whose patch covers ko_name
@@ -91,6 +120,9 @@ int search_for_last_one(FILE *control, const char *ko_name, char *best) {
         return QUERY_NO_MEMORY;
     }
     const LivepatchRoot root;
+    if (root.error() != 0) {
+        return cannot_open(LIVEPATCH_DIR, root.error());
+    }
     LineBuffer line;
     patch_record record{};
     while (line.read(control) != -1) {

@@ -1,6 +1,9 @@
 // Loading patch packages end to end: the life of a package, the checks of the
 // environment and of the kernel's records, the package layout and manifest,
 // and the package names the control file can carry.
+#include <fcntl.h>
+#include <sys/file.h>
+
 #include <functional>
 #include <ostream>
 
@@ -36,6 +39,31 @@ TEST_F(LoadTest, PackageLivesFromLoadToRemoval) {
                                        "delete fix_a 0x880 0", "op rm,2,hotfix_01.tar.gz,fix_a"},
                   {info("LKP-REMOVE:Success to remove the hotfix_01.tar.gz")});
     expect_no_patches();
+}
+
+// What a killed load left in /tmp (a directory whose lock nobody holds) is
+// removed by the next load, which says so; a directory whose maker still
+// lives (its lock held) stays.
+TEST_F(LoadTest, NextLoadRemovesWhatAKilledLoadLeftInTmp) {
+    const std::string path = build(package({"fix_a.ko"}));
+    char stale[] = "/tmp/lkp_XXXXXX";
+    ASSERT_NE(mkdtemp(stale), nullptr);
+    ASSERT_EQ(mkdir((std::string(stale) + "/unit").c_str(), 0700), 0);
+    std::ofstream(std::string(stale) + "/unit/fix_a.ko") << "half";
+    char live[] = "/tmp/lkp_XXXXXX";
+    ASSERT_NE(mkdtemp(live), nullptr);
+    const int owner = open(live, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(owner, 0);
+    ASSERT_EQ(flock(owner, LOCK_EX), 0);
+
+    ASSERT_EQ(navo_lkp_load(path.c_str()), 0);
+    EXPECT_EQ(lkpsim::take_log_texts(),
+              (Lines{info("Removed the stale directory " + std::string(stale) + "."),
+                     info("LKP-LOAD:Success to load.")}));
+    EXPECT_NE(access(stale, F_OK), 0);
+    EXPECT_EQ(access(live, F_OK), 0);
+    close(owner);
+    ASSERT_EQ(rmdir(live), 0);
 }
 
 // ---------------------------------------------------------------- environment

@@ -1,5 +1,10 @@
 // The owner query (which package last patched a module) and the unsupported
 // batch entries.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -148,6 +153,72 @@ TEST_F(Owner, NotFoundLineEndsInTwoNewlines) {
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].priority, LOG_INFO);
     EXPECT_EQ(log[0].text, "[LKP-INFO]:no found any pkg for ko nfs\n\n");
+}
+
+// Descriptors taken until none is left below a lowered limit, then `spare`
+// of them given back; everything restored at the end.
+class SpareDescriptors {
+public:
+    explicit SpareDescriptors(int spare) {
+        getrlimit(RLIMIT_NOFILE, &saved_);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = LIMIT;
+        ok_ = setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+        for (int fd = fcntl(0, F_DUPFD_CLOEXEC, 0); fd >= 0; fd = fcntl(0, F_DUPFD_CLOEXEC, 0)) {
+            taken_.push_back(fd);
+        }
+        for (int k = 0; k < spare && !taken_.empty(); ++k) {
+            close(taken_.back());
+            taken_.pop_back();
+        }
+    }
+    SpareDescriptors(const SpareDescriptors &) = delete;
+    SpareDescriptors &operator=(const SpareDescriptors &) = delete;
+    ~SpareDescriptors() {
+        for (int fd : taken_) {
+            close(fd);
+        }
+        setrlimit(RLIMIT_NOFILE, &saved_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    static constexpr rlim_t LIMIT = 256;
+    rlimit saved_{};
+    bool ok_ = false;
+    std::vector<int> taken_;
+};
+
+// Out of descriptors, the query fails with the open's errno (-24) and says
+// which open failed; it never answers "not patched" (-19) for a module that
+// is patched.
+TEST_F(Owner, NoDescriptorLeftIsAnErrorNotAnAnswer) {
+    arrange_covering_nfs();
+    // Connects the log socket before descriptors run out.
+    ASSERT_EQ(ask("ext4"), -19);
+    logged();
+    const std::pair<int, std::pair<int32_t, Lines>> rows[] = {
+        {0, {-EMFILE, {err("fail: can't open /proc/navo_lkp_list\n")}}},
+        {1, {-EMFILE, {err("fail: can't open /sys/kernel/livepatch\n")}}},
+        {2, {0, {}}},
+    };
+    for (const auto &[spare, expected] : rows) {
+        SCOPED_TRACE(spare);
+        int32_t rc = 0;
+        {
+            const SpareDescriptors limit(spare);
+            ASSERT_TRUE(limit.ok());
+            rc = ask("nfs");
+        }
+        EXPECT_EQ(rc, expected.first);
+        if (expected.first == 0) {
+            EXPECT_EQ(answer_text(), PKG_A);
+        } else {
+            EXPECT_EQ(answer(), UNTOUCHED);
+        }
+        EXPECT_EQ(logged(), expected.second);
+    }
+    EXPECT_EQ(lkpsim::history(), Lines{});
 }
 
 using Batch = lkptest::KernelTest;

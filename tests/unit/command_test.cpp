@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -297,7 +298,8 @@ TEST_F(CommandTest, ExtractedFileOverTheLimitFailsTheExtraction) {
 // rm that runs and fails says so, like rm that cannot run: a mount point
 // inside the directory cannot be removed.
 TEST_F(CommandTest, RmThatFailsIsLogged) {
-    const std::string dir = unit::take_text(tesvar::create_tmp_dir());
+    tesvar::Fd owner;
+    const std::string dir = unit::take_text(tesvar::create_tmp_dir(&owner));
     unit::make_dir(dir + "/busy");
     ASSERT_EQ(mount("none", (dir + "/busy").c_str(), "tmpfs", 0, nullptr), 0);
     tesvar::rm_tmp_dir(dir.c_str());
@@ -309,8 +311,10 @@ TEST_F(CommandTest, RmThatFailsIsLogged) {
 }
 
 TEST_F(CommandTest, TemporaryDirectoriesAreDistinctPrivateAndRemovedQuietly) {
-    const std::string first = unit::take_text(tesvar::create_tmp_dir());
-    const std::string second = unit::take_text(tesvar::create_tmp_dir());
+    tesvar::Fd first_owner;
+    tesvar::Fd second_owner;
+    const std::string first = unit::take_text(tesvar::create_tmp_dir(&first_owner));
+    const std::string second = unit::take_text(tesvar::create_tmp_dir(&second_owner));
     EXPECT_NE(first, second);
     for (const std::string &dir : {first, second}) {
         struct stat status {};
@@ -326,6 +330,68 @@ TEST_F(CommandTest, TemporaryDirectoriesAreDistinctPrivateAndRemovedQuietly) {
     EXPECT_NE(access(second.c_str(), F_OK), 0);
     tesvar::rm_tmp_dir(first.c_str());  // already gone: "rm -rf" succeeds
     tesvar::rm_tmp_dir(nullptr);        // rm -rf with no operand
+    EXPECT_EQ(lkpsim::take_log_texts(), unit::Lines{});
+}
+
+// The directories a killed process left are found by their free lock and
+// removed; one in use (its lock held, here by this process's TmpDir), a link,
+// a file, another user's directory and other names are never touched.
+TEST_F(CommandTest, StaleTemporaryDirectoriesAreFoundByTheirFreeLock) {
+    const tesvar::TmpDir in_use;
+    ASSERT_TRUE(in_use);
+    char stale[] = "/tmp/lkp_XXXXXX";
+    ASSERT_NE(mkdtemp(stale), nullptr);
+    unit::write_text(std::string(stale) + "/left", "x");
+    char foreign[] = "/tmp/lkp_XXXXXX";
+    ASSERT_NE(mkdtemp(foreign), nullptr);
+    ASSERT_EQ(chown(foreign, 4242, 4242), 0);
+    ASSERT_EQ(symlink(stale, "/tmp/lkp_link00"), 0);
+    unit::write_text("/tmp/lkp_file00", "x");
+    unit::make_dir("/tmp/lkp_short");
+
+    std::vector<std::string> seen;
+    const auto collect = [](const char *path, void *context) {
+        static_cast<std::vector<std::string> *>(context)->emplace_back(path);
+    };
+    // Looking does not take: the stale one is reported and stays.
+    EXPECT_EQ(tesvar::visit_stale_tmp_dirs(false, collect, &seen), 1);
+    EXPECT_EQ(seen, std::vector<std::string>{stale});
+    EXPECT_EQ(access(stale, F_OK), 0);
+    EXPECT_EQ(lkpsim::take_log_texts(), unit::Lines{});
+
+    seen.clear();
+    EXPECT_EQ(tesvar::visit_stale_tmp_dirs(true, collect, &seen), 1);
+    EXPECT_EQ(seen, std::vector<std::string>{stale});
+    EXPECT_NE(access(stale, F_OK), 0);
+    EXPECT_EQ(lkpsim::take_log_texts(),
+              unit::Lines{"[LKP-INFO]:Removed the stale directory " + std::string(stale) + "."});
+    for (const char *kept :
+         {in_use.path(), static_cast<const char *>(foreign), "/tmp/lkp_file00", "/tmp/lkp_short"}) {
+        EXPECT_EQ(access(kept, F_OK), 0) << kept;
+    }
+    struct stat link_status {};
+    EXPECT_EQ(lstat("/tmp/lkp_link00", &link_status), 0);
+    EXPECT_EQ(tesvar::visit_stale_tmp_dirs(true, nullptr, nullptr), 0);
+
+    ASSERT_EQ(unlink("/tmp/lkp_link00"), 0);
+    ASSERT_EQ(unlink("/tmp/lkp_file00"), 0);
+    ASSERT_EQ(rmdir("/tmp/lkp_short"), 0);
+    ASSERT_EQ(rmdir(foreign), 0);
+}
+
+// A directory is locked from the moment its maker hands it out.
+TEST_F(CommandTest, NewTemporaryDirectoryIsLockedByItsMaker) {
+    tesvar::TmpDir dir;
+    ASSERT_TRUE(dir);
+    const int other = open(dir.path(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    EXPECT_NE(flock(other, LOCK_SH | LOCK_NB), 0);
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    const std::string path = dir.path();
+    dir.remove();
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
+    EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0) << "let go when removed";
+    close(other);
     EXPECT_EQ(lkpsim::take_log_texts(), unit::Lines{});
 }
 

@@ -2,6 +2,7 @@
 // unless it already is; a failure is reported and the next one tried.
 #include "boot.h"
 
+#include <unordered_map>
 #include <vector>
 
 #include "check.h"
@@ -12,6 +13,7 @@
 #include "list.h"
 #include "signals.h"
 #include "store.h"
+#include "sys/tmp_dir.h"
 #include "tesvar.h"
 #include "transition_command.h"
 
@@ -42,26 +44,56 @@ std::string joined_details(const std::vector<std::string> &details) {
 
 constexpr const char *RELOADED = "reloaded (the kernel had freed its disabled patches)";
 
-// "2 of 3 patches" when the package is loaded with only some of its
-// patches, else "".
-std::string partial_count(const std::string &name) {
-    std::vector<PackageView> loaded;
-    if (loaded_packages(&loaded) != 0) {
-        return "";
+// The loaded packages, read once for the whole store (the store may list
+// 100,000 names); a package the reading could not tell is asked for alone.
+class LoadedStates {
+public:
+    std::string state(const std::string &name) const {
+        read();
+        if (!read_) {
+            return package_state(name);
+        }
+        auto found = states_.find(name);
+        return found != states_.end() ? found->second : "unknown";
     }
-    for (const PackageView &package : loaded) {
-        if (package.name == name && package.partial()) {
-            return package.count_text();
+    // "2 of 3 patches" when the package is loaded with only some of its
+    // patches, else "".
+    std::string partial(const std::string &name) const {
+        read();
+        auto found = partial_.find(name);
+        return found != partial_.end() ? found->second : "";
+    }
+
+private:
+    // At the first question, as part of the first package's work.
+    void read() const {
+        if (asked_) {
+            return;
+        }
+        asked_ = true;
+        std::vector<PackageView> packages;
+        // Without the patch manager nothing is loaded yet.
+        read_ = !manager_loaded() || loaded_packages(&packages) == 0;
+        for (const PackageView &package : packages) {
+            states_[package.name] = package.patches.back().state;
+            if (package.partial()) {
+                partial_[package.name] = package.count_text();
+            }
         }
     }
-    return "";
-}
+
+    mutable bool asked_ = false;
+    mutable bool read_ = false;
+    mutable std::unordered_map<std::string, std::string> states_;
+    mutable std::unordered_map<std::string, std::string> partial_;
+};
 
 // Loads (unless loaded) and activates one installed package. A partially
 // loaded one is taken out first and loaded again from the store, and so is
 // a loaded one whose disabled patches the kernel has freed.
-Applied apply_now(const Invocation &inv, const std::string &dir, const std::string &name) {
-    const std::string partial = partial_count(name);
+Applied apply_now(const Invocation &inv, const StoreDir &store, const std::string &name,
+                  const LoadedStates &states) {
+    const std::string partial = states.partial(name);
     if (!partial.empty()) {
         const Outcome out = take_out(inv, name);
         if (out.exit_status != EXIT_OK) {
@@ -70,7 +102,7 @@ Applied apply_now(const Invocation &inv, const std::string &dir, const std::stri
                               (out.details.empty() ? "" : ": " + joined_details(out.details)));
         }
     }
-    const std::string state = package_state(name);
+    const std::string state = partial.empty() ? states.state(name) : package_state(name);
     if (state == "enabled") {
         return Applied{name, "already active", 0, "", "", "", false};
     }
@@ -78,7 +110,13 @@ Applied apply_now(const Invocation &inv, const std::string &dir, const std::stri
     // what stands in the way.
     const bool loaded = state == "disabled";
     if (!loaded) {
-        const std::string path = dir + "/" + name;
+        const std::string path = store.path() + "/" + name;
+        bool missing = false;
+        const StepResult regular = store.check_regular(name, &missing);
+        if (missing || !regular.ok()) {
+            return failed(name, tesvar::LKP_FILE_MISSING,
+                          missing ? path + " does not exist" : regular.detail);
+        }
         const int32_t result = navo_lkp_load(path.c_str());
         if (result != 0) {
             // The load inserts the patch manager module when it can; when
@@ -122,8 +160,9 @@ Applied wait_for(const Invocation &inv, Applied applied) {
     return applied;
 }
 
-Applied apply(const Invocation &inv, const std::string &dir, const std::string &name) {
-    const Applied applied = apply_now(inv, dir, name);
+Applied apply(const Invocation &inv, const StoreDir &store, const std::string &name,
+              const LoadedStates &states) {
+    const Applied applied = apply_now(inv, store, name, states);
     const bool changed = applied.result == 0 && applied.action != "already active";
     return inv.wait && changed ? wait_for(inv, applied) : applied;
 }
@@ -186,41 +225,70 @@ std::string package_state(const std::string &name) {
 Outcome run_boot(const Invocation &inv) {
     Invocation here = inv;
     here.values.erase("--kernel-release");  // boot applies the running release only
-    const std::string dir = store_dir(here);
-    const std::vector<std::string> order = read_order(dir);
+    StoreDir store;
+    StepResult step = open_store(here, false, &store);
+    Order order;
+    if (step.ok()) {
+        step = read_order(store, &order);
+    }
+    if (!step.ok()) {
+        Outcome outcome = outcome_of(step.code);
+        outcome.details.push_back(step.detail);
+        outcome.data = JsonObject().string("store", store_dir(here)).str();
+        return outcome;
+    }
+    // What killed loads left in /tmp goes even when nothing is to be loaded.
+    (void)tesvar::visit_stale_tmp_dirs(true, nullptr, nullptr);
+    const std::string dir = store.path();
+    const LoadedStates states;
     Outcome outcome = outcome_of(0);
     JsonArray packages;
     size_t failures = 0;
+    const auto count_failure = [&](int32_t result) {
+        if (++failures == 1) {
+            Outcome first = outcome_of(result);
+            first.text = outcome.text;
+            outcome = first;
+        }
+    };
+    JsonArray refused;
+    for (const std::string &rejected : order.rejected) {
+        outcome.text += "refused " + rejected + "\n";
+        refused.string(rejected);
+        count_failure(tesvar::LKP_INVALID_ARGUMENT);
+    }
     std::vector<Applied> changed;
-    for (const std::string &name : order) {
+    for (const std::string &name : order.names) {
         if (termination_pending()) {
             break;  // cancelled: what was done is undone below
         }
-        const Applied applied = apply(inv, dir, name);
+        const Applied applied = apply(inv, store, name, states);
         if (applied.result == 0 && applied.action != "already active") {
             changed.push_back(applied);
         }
         outcome.text += line_of(applied);
         packages.raw(json_of(applied));
-        if (applied.result != 0 && ++failures == 1) {
-            outcome = [&] {
-                Outcome first = outcome_of(applied.result);
-                first.text = outcome.text;
-                return first;
-            }();
+        if (applied.result != 0) {
+            count_failure(applied.result);
         }
         if (applied.interrupted) {
             break;  // the operator gave up waiting: the rest is not tried
         }
     }
-    if (order.empty()) {
+    const size_t entries = order.names.size() + order.rejected.size();
+    if (entries == 0) {
         outcome.text = "nothing installed in " + dir + "\n";
     }
     if (failures != 0) {
-        outcome.details.push_back(std::to_string(failures) + " of " + std::to_string(order.size()) +
+        outcome.details.push_back(std::to_string(failures) + " of " + std::to_string(entries) +
                                   " installed packages failed");
     }
-    outcome.data = JsonObject().string("store", dir).raw("packages", packages.str()).str();
+    JsonObject data;
+    data.string("store", dir).raw("packages", packages.str());
+    if (!order.rejected.empty()) {
+        data.raw("refused", refused.str());
+    }
+    outcome.data = data.str();
     if (!changed.empty()) {
         outcome.undo = [changed] { return undo_all(changed); };
     }

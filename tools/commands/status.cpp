@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <unordered_map>
 #include <vector>
 
 #include "boot.h"
 #include "explain.h"
 #include "json.h"
 #include "kernel/kernel_paths.h"
+#include "leftovers.h"
 #include "list.h"
 #include "status_findings.h"
 #include "store.h"
@@ -69,12 +71,6 @@ std::string loaded_text(const std::vector<PackageView> &packages,
     return text;
 }
 
-const PackageView *find_loaded(const std::vector<PackageView> &packages, const std::string &name) {
-    auto found = std::find_if(packages.begin(), packages.end(),
-                              [&](const PackageView &package) { return package.name == name; });
-    return found != packages.end() ? &*found : nullptr;
-}
-
 StatusView gather(const Invocation &inv, int32_t *result) {
     StatusView view;
     view.livepatch = access(tesvar::LIVEPATCH_DIR, F_OK) == 0;
@@ -84,7 +80,17 @@ StatusView gather(const Invocation &inv, int32_t *result) {
     view.in_transition = patches_in_transition(view.loaded);
     view.store = store_dir(inv);
     view.running_store = inv.value("--kernel-release", running_release()) == running_release();
-    view.installed = read_order(view.store);
+    StoreDir store;
+    StepResult read = open_store(inv, false, &store);
+    Order order;
+    if (read.ok()) {
+        read = read_order(store, &order);
+    }
+    view.store_problem = read.ok() ? "" : read.detail;
+    view.installed = order.names;
+    view.refused = order.rejected;
+    view.orphan_patches = find_orphan_patches();
+    view.stale_tmp_dirs = find_stale_tmp_dirs();
     return view;
 }
 
@@ -102,7 +108,7 @@ Outcome run_status(const Invocation &inv) {
     if (outcome.exit_status == EXIT_OK && !findings.empty()) {
         outcome.exit_status = EXIT_ATTENTION;
     }
-    const std::string release = inv.value("--kernel-release", running_release());
+    const std::string release = printable(inv.value("--kernel-release", running_release()));
     std::string text =
         findings_summary(findings) + "kernel release: " + release + "\nlive patching: " +
         (view.livepatch ? "supported"
@@ -110,9 +116,14 @@ Outcome run_status(const Invocation &inv) {
         "\npatch manager: " + (view.manager ? "loaded" : "not loaded") + "\nloaded packages:\n" +
         loaded_text(view.loaded, view.in_transition) + "installed packages (" + view.store +
         ", boot order):\n";
+    std::unordered_map<std::string, const PackageView *> by_name;
+    for (const PackageView &package : view.loaded) {
+        by_name.emplace(package.name, &package);
+    }
     JsonArray installed_json;
     for (const std::string &name : view.installed) {
-        const PackageView *package = find_loaded(view.loaded, name);
+        auto found = by_name.find(name);
+        const PackageView *package = found != by_name.end() ? found->second : nullptr;
         const std::string state = package != nullptr ? package->patches.back().state : "";
         text +=
             "  " + name + "  " + (package != nullptr ? "loaded, " + state : "not loaded") + "\n";

@@ -92,9 +92,35 @@ void in_transition(const StatusView &view, StatusFindings *findings) {
     }
 }
 
+// What a crash left behind (see leftovers.h and docs/recovery.md).
+void crash_leftovers(const StatusView &view, StatusFindings *findings) {
+    for (const std::string &patch : view.orphan_patches) {
+        findings->push_back({"orphan-patch", "",
+                             "patch module " + patch +
+                                 " is in the kernel without a record (a load killed between its "
+                                 "insertion and registration): lkpctl repair removes it"});
+    }
+    for (const std::string &dir : view.stale_tmp_dirs) {
+        findings->push_back({"stale-tmp", "",
+                             dir + " was left by a killed load: lkpctl repair (or the next "
+                                   "load, or boot) removes it"});
+    }
+}
+
+// Order lines the store refuses, and a store it cannot read.
+void store_refusals(const StatusView &view, StatusFindings *findings) {
+    if (!view.store_problem.empty()) {
+        findings->push_back({"store-unreadable", "", view.store_problem});
+    }
+    for (const std::string &refused : view.refused) {
+        findings->push_back({"order-refused", "", "refused " + refused + ": fix the order file"});
+    }
+}
+
 const FindingSource SOURCES[] = {
-    no_livepatch,         manager_absent,   records_unreadable, installed_not_loaded,
-    loaded_not_installed, partially_loaded, in_transition,
+    no_livepatch,         manager_absent,       records_unreadable,
+    installed_not_loaded, loaded_not_installed, partially_loaded,
+    in_transition,        crash_leftovers,      store_refusals,
 };
 
 }  // namespace

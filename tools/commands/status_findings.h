@@ -14,14 +14,18 @@ namespace lkpctl {
 
 // What status gathered before judging it.
 struct StatusView {
-    bool livepatch = false;                  // the kernel supports live patching
-    bool manager = false;                    // the patch manager module is loaded
-    bool records_read = false;               // the control and state files could be read
-    std::vector<PackageView> loaded;         // the registered packages
-    std::vector<std::string> in_transition;  // their patches now in transition
-    std::string store;                       // the store shown
-    bool running_store = false;              // it is the running kernel release's store
-    std::vector<std::string> installed;      // its packages, in boot order
+    bool livepatch = false;                   // the kernel supports live patching
+    bool manager = false;                     // the patch manager module is loaded
+    bool records_read = false;                // the control and state files could be read
+    std::vector<PackageView> loaded;          // the registered packages
+    std::vector<std::string> in_transition;   // their patches now in transition
+    std::string store;                        // the store shown
+    bool running_store = false;               // it is the running kernel release's store
+    std::vector<std::string> installed;       // its packages, in boot order
+    std::vector<std::string> refused;         // order lines the store refuses
+    std::string store_problem;                // why the store could not be read, or ""
+    std::vector<std::string> orphan_patches;  // patch modules without a record (leftovers.h)
+    std::vector<std::string> stale_tmp_dirs;  // /tmp/lkp_* whose maker is gone
 };
 
 struct StatusFinding {

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -18,7 +19,7 @@ constexpr auto POLL_INTERVAL = std::chrono::milliseconds(20);
 
 const char *const CHANGING_COMMANDS[] = {"load",       "preload",   "validate", "activate",
                                          "deactivate", "remove",    "insmod",   "rmmod",
-                                         "install",    "uninstall", "boot"};
+                                         "install",    "uninstall", "boot",     "repair"};
 
 // flock retried on EINTR: 0, or the errno.
 int lock_file(int fd, int operation) {
@@ -42,13 +43,30 @@ bool changes_kernel(const std::string &command) {
 }
 
 StepResult ToolLock::acquire(bool no_wait) {
-    file_ =
-        tesvar::Fd(open(TOOL_LOCK_PATH, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, LOCK_FILE_MODE));
+    // O_NONBLOCK: a FIFO in its place must not hold the tool up.
+    file_ = tesvar::Fd(open(TOOL_LOCK_PATH, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+                            LOCK_FILE_MODE));
+    const int error = file_.valid() ? 0 : errno;
+    struct stat status {};
+    const bool regular =
+        file_.valid() && fstat(file_.get(), &status) == 0 && S_ISREG(status.st_mode);
+    if (!regular && (file_.valid() || error == ELOOP || error == EISDIR || error == ENXIO)) {
+        // Something else in its place would silently turn serialisation off.
+        file_.close();
+        return step_failed(-ENOLCK, std::string(TOOL_LOCK_PATH) +
+                                        " is not a regular file (a directory, link, FIFO or "
+                                        "other special file): nothing is changed until it is "
+                                        "removed");
+    }
     if (!file_.valid()) {
         // No /run (a minimal system) or no right to it: like the library,
         // go on unlocked rather than refuse to work.
         return {};
     }
+    return wait_for(no_wait);
+}
+
+StepResult ToolLock::wait_for(bool no_wait) {
     const auto deadline = std::chrono::steady_clock::now() + QUIET_WAIT;
     int error = lock_file(file_.get(), LOCK_EX | LOCK_NB);
     while (error == EWOULDBLOCK && !no_wait && std::chrono::steady_clock::now() < deadline) {

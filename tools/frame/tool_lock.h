@@ -15,16 +15,21 @@ namespace lkpctl {
 // runs unlocked.
 constexpr const char *TOOL_LOCK_PATH = "/run/lkpctl.lock";
 
-// True for load, preload, validate, activate, deactivate, remove, insmod, rmmod.
+// True for load, preload, validate, activate, deactivate, remove, insmod,
+// rmmod, install, uninstall, boot and repair.
 bool changes_kernel(const std::string &command);
 
 class ToolLock {
 public:
     // Takes the lock. Without no_wait it waits, saying so on stderr once
     // it has waited one second; with no_wait a held lock fails at once.
+    // A lock file that is not a regular file (a directory, link or FIFO in
+    // its place) fails with -37: the tool then changes nothing.
     StepResult acquire(bool no_wait);
 
 private:
+    StepResult wait_for(bool no_wait);
+
     tesvar::Fd file_;
 };
 

@@ -2,7 +2,9 @@
 // reboot. One directory per kernel release under <root>/var/lib/tesvar/,
 // holding the package files and the "order" file (one package name a line,
 // first applied first). Every change is atomic: a reader, or the next boot
-// after a power cut, sees the old store or the new one, never a mix.
+// after a power cut, sees the old store or the new one, never a mix. Every
+// name is checked before use and every file reached through the store's
+// directory descriptor (store_dir.h, store_names.h).
 #ifndef LKPCTL_STORE_H
 #define LKPCTL_STORE_H
 
@@ -11,29 +13,27 @@
 
 #include "command.h"
 #include "invocation.h"
+#include "order_file.h"
 #include "outcome.h"
 #include "step_result.h"
+#include "store_dir.h"
+#include "store_names.h"
 
 namespace lkpctl {
 
-constexpr const char *STORE_BASE = "var/lib/tesvar";
-constexpr const char *ORDER_FILE = "order";
-
-// The store directory for inv: --root (default "/") and --kernel-release
-// (default: the running kernel's release).
+// The store directory's path for inv: --root (default "/") and
+// --kernel-release (default: the running kernel's release), for messages.
 std::string store_dir(const Invocation &inv);
 
 // The running kernel's release ("" when uname fails).
 std::string running_release();
 
-// The installed package names in boot order; empty when nothing is installed.
-std::vector<std::string> read_order(const std::string &dir);
+// The release whose store inv names, checked to be a plain directory name,
+// and that store opened (made first with create).
+StepResult open_store(const Invocation &inv, bool create, StoreDir *store);
 
-// Replaces dir/name with bytes: a temporary name, fsync, rename, fsync of
-// the directory. LKPCTL_FAULT_AT=N (tests only) ends the process abruptly
-// at the N-th step of the tool's store writes, as a power cut would.
-StepResult write_atomically(const std::string &dir, const std::string &name,
-                            const std::string &bytes);
+// The store's order file, parsed; none when the store or the file is missing.
+StepResult read_order(const StoreDir &store, Order *order);
 
 extern const ValueOption STORE_OPTIONS[];
 extern const size_t STORE_OPTION_COUNT;

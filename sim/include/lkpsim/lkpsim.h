@@ -37,6 +37,12 @@ bool entered();
 // below then work; take_log() does not.
 bool attach();
 
+// True when no process (this one included) holds the kernel state's lock,
+// i.e. no module call or kernel file request is half-way through its change.
+// A crash test kills a process only then: a real kernel's module and record
+// changes are whole, whenever their caller dies.
+bool kernel_lock_free();
+
 // Back to the default kernel: manager module loaded (control file present),
 // state file present, no patch inserted or registered, default target
 // modules loaded ("vmlinux", "ext4", "nfs", "tcp_cubic"), no fault armed,

@@ -1,0 +1,176 @@
+// Removing crash leftovers. An orphan patch has no record, so no package
+// operation reaches it: its enabled switch is turned off here (when on),
+// its transition waited for, and its module removed. A partial package is
+// deactivated when active, waited for, and removed through the library.
+#include "repair.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "frame/result_codes.h"
+#include "json.h"
+#include "kernel/kernel_paths.h"
+#include "leftovers.h"
+#include "sys/owned_fd.h"
+#include "sys/tmp_dir.h"
+#include "tesvar.h"
+#include "transition_wait.h"
+
+namespace lkpctl {
+namespace {
+
+constexpr int32_t STATE_ENABLED = 5;
+constexpr double REPAIR_WAIT_SECONDS = 60.0;
+
+struct Step {
+    std::string what;  // "orphan patch module fix_4"
+    int32_t result = 0;
+    std::string detail;
+};
+
+std::string enabled_path(const std::string &patch) {
+    return std::string(tesvar::LIVEPATCH_DIR) + "/" + patch + "/enabled";
+}
+
+// The patch's enabled switch reads 1.
+bool switch_on(const std::string &patch) {
+    const tesvar::Fd fd(open(enabled_path(patch).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    char value = '0';
+    return fd.valid() && read(fd.get(), &value, 1) == 1 && value == '1';
+}
+
+// Writes "0" to the switch: 0, or the negated errno.
+int32_t switch_off(const std::string &patch) {
+    tesvar::Fd fd(open(enabled_path(patch).c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid()) {
+        return -errno;
+    }
+    if (write(fd.get(), "0", 1) != 1) {
+        return -errno;
+    }
+    return fd.close() == 0 ? 0 : -errno;
+}
+
+// Empty when the patches' transitions ended in time; else what stalled.
+std::string settle(const std::vector<std::string> &patches) {
+    TransitionWaitLimits limits;
+    limits.timeout_seconds = REPAIR_WAIT_SECONDS;
+    const TransitionReport report =
+        wait_for_transitions(patches, limits, [](const TransitionEvent &) {});
+    if (report.completed) {
+        return "";
+    }
+    std::string stalled;
+    for (const std::string &patch : report.stalled) {
+        stalled += (stalled.empty() ? "" : ", ") + patch;
+    }
+    return "still in transition: " + stalled;
+}
+
+Step remove_orphan(const std::string &patch) {
+    Step step{"orphan patch module " + patch, 0, ""};
+    if (switch_on(patch)) {
+        step.result = switch_off(patch);
+        if (step.result != 0) {
+            step.detail = "cannot disable it";
+            return step;
+        }
+        step.detail = settle({patch});
+        if (!step.detail.empty()) {
+            step.result = -ETIMEDOUT;
+            return step;
+        }
+    }
+    step.result = navo_lkp_rmmod(patch.c_str());
+    return step;
+}
+
+Step remove_partial(const PartialPackage &package) {
+    Step step{"partial package " + package.name + " (" + std::to_string(package.registered) +
+                  " of " + std::to_string(package.units) + " patches)",
+              0, ""};
+    if (navo_lkp_state(package.name.c_str()) == STATE_ENABLED) {
+        step.result = navo_lkp_deactivate(package.name.c_str());
+        if (step.result != 0) {
+            step.detail = "cannot deactivate it";
+            return step;
+        }
+        step.detail = settle(package.patches);
+        if (!step.detail.empty()) {
+            step.result = -ETIMEDOUT;
+            return step;
+        }
+    }
+    step.result = navo_lkp_remove(package.name.c_str());
+    return step;
+}
+
+std::string line_of(const Step &step) {
+    if (step.result == 0) {
+        return step.what + ": removed\n";
+    }
+    return step.what + ": failed: " + std::to_string(step.result) + ": " +
+           navo_lkp_strerror(step.result) + (step.detail.empty() ? "" : ": " + step.detail) + "\n";
+}
+
+std::string json_of(const Step &step) {
+    JsonObject object;
+    object.string("what", step.what)
+        .number("result", step.result)
+        .string("message", navo_lkp_strerror(step.result));
+    if (!step.detail.empty()) {
+        object.string("explanation", step.detail);
+    }
+    return object.str();
+}
+
+}  // namespace
+
+Outcome run_repair(const Invocation & /*inv*/) {
+    std::vector<Step> steps;
+    // Orphans first: a partial package's missing unit is often one.
+    for (const std::string &patch : find_orphan_patches()) {
+        steps.push_back(remove_orphan(patch));
+    }
+    for (const PartialPackage &package : find_partial_packages()) {
+        steps.push_back(remove_partial(package));
+    }
+    std::vector<std::string> dirs;
+    (void)tesvar::visit_stale_tmp_dirs(
+        true,
+        [](const char *path, void *context) {
+            static_cast<std::vector<std::string> *>(context)->emplace_back(path);
+        },
+        &dirs);
+    for (const std::string &dir : dirs) {
+        const bool gone = access(dir.c_str(), F_OK) != 0;
+        steps.push_back(Step{"stale temporary directory " + dir, gone ? 0 : -ENOTEMPTY,
+                             gone ? "" : "rm could not remove it"});
+    }
+    Outcome outcome = outcome_of(0);
+    JsonArray removed;
+    size_t failures = 0;
+    for (const Step &step : steps) {
+        outcome.text += line_of(step);
+        removed.raw(json_of(step));
+        if (step.result != 0 && ++failures == 1) {
+            const std::string text = outcome.text;
+            outcome = outcome_of(step.result);
+            outcome.text = text;
+        }
+    }
+    if (steps.empty()) {
+        outcome.text = "nothing to repair\n";
+    }
+    if (failures != 0) {
+        outcome.details.push_back(std::to_string(failures) + " of " + std::to_string(steps.size()) +
+                                  " leftovers could not be removed");
+    }
+    outcome.data = JsonObject().raw("repaired", removed.str()).str();
+    return outcome;
+}
+
+}  // namespace lkpctl
