@@ -36,7 +36,7 @@ void measure(const std::string &what, long milliseconds) {
     std::fflush(stdout);
 }
 
-void run_case(const std::string &case_name, const std::function<void()> &body,
+bool run_case(const std::string &case_name, const std::function<void()> &body,
               const char *known_defect) {
     const char *name = case_name.c_str();
     failures.clear();
@@ -61,6 +61,12 @@ void run_case(const std::string &case_name, const std::function<void()> &body,
     } else {
         ++passed_cases;
     }
+    std::fflush(stdout);
+    return !known && failures.empty();
+}
+
+void report_repeats(const std::string &scenario, int passed, int runs) {
+    std::printf("LKPVM-REPEAT: %s: %d of %d passed\n", scenario.c_str(), passed, runs);
     std::fflush(stdout);
 }
 

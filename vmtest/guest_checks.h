@@ -18,9 +18,14 @@ void record_failure(const char *file, int line, const std::string &what);
 
 // Runs one case; `known_defect` names the library defect that makes it fail
 // today, or is empty for a case that must pass. The case's wall time goes to
-// the console as an LKPVM-TIME line, for reading only.
-void run_case(const std::string &name, const std::function<void()> &body,
+// the console as an LKPVM-TIME line, for reading only. True when the case
+// passed (a known defect's expected failure is not a pass).
+bool run_case(const std::string &name, const std::function<void()> &body,
               const char *known_defect = "");
+
+// How many of a repeated scenario's runs passed (an LKPVM-REPEAT line, so
+// the console shows the repeat count; the cases carry the verdict).
+void report_repeats(const std::string &scenario, int passed, int runs);
 
 // Whether the running case has failed so far.
 bool case_failed();

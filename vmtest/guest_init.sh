@@ -6,7 +6,10 @@
 # (lkp_guest_target), runs the guest program on the suite the kernel command
 # line names and powers off. The host reads the LKPVM- lines.
 #   lkpvm.suite=main|transitions|operators  the suite (default main)
-#   lkpvm.repeat=N   how often the operators' suite repeats each scenario
+#   lkpvm.repeat=N   how often the operators' and the transition suite
+#                    repeat each scenario
+#   lkpvm.repeat_long=M  how often the operators' suite repeats its two long
+#                    scenarios (N by default)
 #   lkpvm.busy=N     N processes spinning on the CPU beside the suite
 #   lkpvm.dump=S     after S seconds, print every task's kernel stack and the
 #                    live patches' files (for finding out why a run hangs)
@@ -17,11 +20,12 @@ mount -t tmpfs tmp /tmp
 mkdir -p /run && mount -t tmpfs run /run
 # Every applet (the update module needs awk, cp, grep, date, ...).
 /bin/busybox --install -s /bin
-suite=main repeats= busy=0 dump=
+suite=main repeats= repeats_long= busy=0 dump=
 for word in $(cat /proc/cmdline); do
   case "$word" in
     lkpvm.suite=*) suite=${word#*=} ;;
     lkpvm.repeat=*) repeats=${word#*=} ;;
+    lkpvm.repeat_long=*) repeats_long=${word#*=} ;;
     lkpvm.busy=*) busy=${word#*=} ;;
     lkpvm.dump=*) dump=${word#*=} ;;
   esac
@@ -54,7 +58,7 @@ if [ -n "$dump" ]; then
 fi
 if [ "$inserted" = yes ]; then
   /opt/lkp/bin/lkp_guest_target || echo "LKPVM-FAIL: lkp_guest_target exited $?"
-  /opt/lkp/bin/lkp_guest_test "$suite" $repeats
+  /opt/lkp/bin/lkp_guest_test "$suite" $repeats $repeats_long
   echo "LKPVM-EXIT: $?"
 else
   echo "LKPVM-VERDICT: FAIL (the state file provider or a target module was not inserted)"

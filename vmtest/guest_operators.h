@@ -4,11 +4,12 @@
 // packages have three patches each, two callers run at once, boot runs as
 // the service file runs it, a disabled package is activated again through
 // the store, a cumulative patch replaces older ones, and the update module
-// installs, rolls back and commits. Each scenario runs `repeats` times.
+// installs, rolls back and commits. Each scenario runs `repeats` times, the two
+// long ones (boot through the store, the update module) `long_repeats` times.
 #pragma once
 
 namespace guest {
 
-void run_operator_cases(int repeats);
+void run_operator_cases(int repeats, int long_repeats);
 
 }  // namespace guest

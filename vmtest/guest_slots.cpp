@@ -8,6 +8,8 @@
 
 namespace guest {
 
+namespace fs = std::filesystem;
+
 const SlotPackage TRIPLE_A{"triple_a.tar.gz", {"lkp_slot1_fix", "lkp_slot2_fix", "lkp_slot3_fix"}};
 const SlotPackage TRIPLE_B{"triple_b.tar.gz", {"lkp_slot4_fix", "lkp_slot5_fix", "lkp_slot6_fix"}};
 const SlotPackage CUMULATIVE{"cumulative.tar.gz", {"lkp_slots_all"}};
@@ -72,6 +74,24 @@ void check_no_package_left() {
     CHECK(lkp_tmp_entries().empty());
 }
 
+void check_left_clean() {
+    check_no_package_left();
+    CHECK(wait_transitions());
+    CHECK_EQ(slots_now(), slots_saying("original", "original"));
+    std::error_code ignored;
+    for (fs::recursive_directory_iterator entry("/var/lib/tesvar", ignored), end; entry != end;
+         entry.increment(ignored)) {
+        // The boot order file stays, empty.
+        const bool empty_order =
+            entry->path().filename() == "order" && entry->file_size(ignored) == 0;
+        if (entry->is_regular_file(ignored) && !empty_order) {
+            record_failure(__FILE__, __LINE__, "left in the store: " + entry->path().string());
+        }
+    }
+    CHECK_EQ(exists("/var/lib/tesvar-livepatch/pending"), false);
+    CHECK_EQ(exists("/tmp/update-work"), false);
+}
+
 void reset_packages() {
     for (const SlotPackage *package : {&CUMULATIVE, &TRIPLE_B, &TRIPLE_A}) {
         for (auto patch = package->patches.rbegin(); patch != package->patches.rend(); ++patch) {
@@ -79,9 +99,9 @@ void reset_packages() {
         }
     }
     std::error_code ignored;
-    std::filesystem::remove_all("/var/lib/tesvar", ignored);
-    std::filesystem::remove_all("/var/lib/tesvar-livepatch", ignored);
-    std::filesystem::remove_all("/tmp/update-work", ignored);
+    fs::remove_all("/var/lib/tesvar", ignored);
+    fs::remove_all("/var/lib/tesvar-livepatch", ignored);
+    fs::remove_all("/tmp/update-work", ignored);
     remove_module("tesvar");  // the manager is inserted again by the next load
     take_log();
 }

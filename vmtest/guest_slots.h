@@ -37,6 +37,11 @@ bool patch_listed(const std::string &patch);
 // None of the packages' modules loaded, no record, no /tmp/lkp_* left.
 void check_no_package_left();
 
+// What a scenario must leave after its last step: nothing of the packages
+// (as above), once transitions end every slot "original", nothing in the
+// operators' store, no update module pending record or work directory.
+void check_left_clean();
+
 // After a failed case: every patch of the three packages out by hand, the
 // operators' store and the update module's pending record emptied, the
 // patch manager removed, so that one failure does not spread to the next

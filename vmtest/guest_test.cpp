@@ -367,9 +367,10 @@ void kernel_log_clean() {
 
 }  // namespace
 
-// The suite the guest's init names: "transitions", "operators REPEATS", or
-// the main one. It inserts and removes real kernel modules, so it runs only
-// in the tier's guest, whose kernel command line names the suite.
+// The suite the guest's init names: "transitions [REPEATS]", "operators
+// REPEATS [LONG_REPEATS]" (the long scenarios' count, REPEATS by default),
+// or the main one. It inserts and removes real kernel modules, so it runs
+// only in the tier's guest, whose kernel command line names the suite.
 int main(int argc, char *argv[]) {
     if (!has(read_text("/proc/cmdline"), "lkpvm.suite=")) {
         std::fprintf(stderr, "lkp_guest_test: not in the real kernel tier's guest; refusing\n");
@@ -377,13 +378,19 @@ int main(int argc, char *argv[]) {
     }
     const std::string suite = argc > 1 ? argv[1] : "main";
     if (suite == "transitions") {
-        guest::run_transition_cases();
+        const int repeats = argc > 2 ? std::atoi(argv[2]) : 1;
+        guest::run_case("repeat count given", [&] { CHECK(repeats > 0); });
+        guest::run_transition_cases(repeats);
         return guest::verdict();
     }
     if (suite == "operators") {
         const int repeats = argc > 2 ? std::atoi(argv[2]) : 0;
-        guest::run_case("repeat count given", [&] { CHECK(repeats > 0); });
-        guest::run_operator_cases(repeats);
+        const int long_repeats = argc > 3 ? std::atoi(argv[3]) : repeats;
+        guest::run_case("repeat counts given", [&] {
+            CHECK(repeats > 0);
+            CHECK(long_repeats > 0);
+        });
+        guest::run_operator_cases(repeats, long_repeats);
         return guest::verdict();
     }
     guest::run_case("system log bound", [] { CHECK(guest::open_log()); });

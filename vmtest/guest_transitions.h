@@ -5,7 +5,8 @@
 
 namespace guest {
 
-// Runs the suite's cases (the guest boots with two vCPUs for it).
-void run_transition_cases();
+// Runs the suite's cases, each round of the stall and the release
+// `repeats` times (the guest boots with two vCPUs for it).
+void run_transition_cases(int repeats);
 
 }  // namespace guest
