@@ -365,6 +365,19 @@ void kernel_log_clean() {
     }
 }
 
+// The repeat count in argv[index], `fallback` when absent, 0 when it is not
+// a whole number (the suite's "repeat count given" case fails then).
+int count_argument(int argc, char *argv[], int index, int fallback) {
+    if (argc <= index) {
+        return fallback;
+    }
+    char *end = nullptr;
+    const long count = std::strtol(argv[index], &end, 10);
+    return *argv[index] != '\0' && *end == '\0' && count > 0 && count <= 1000
+               ? static_cast<int>(count)
+               : 0;
+}
+
 }  // namespace
 
 // The suite the guest's init names: "transitions [REPEATS]", "operators
@@ -378,14 +391,14 @@ int main(int argc, char *argv[]) {
     }
     const std::string suite = argc > 1 ? argv[1] : "main";
     if (suite == "transitions") {
-        const int repeats = argc > 2 ? std::atoi(argv[2]) : 1;
+        const int repeats = count_argument(argc, argv, 2, 1);
         guest::run_case("repeat count given", [&] { CHECK(repeats > 0); });
         guest::run_transition_cases(repeats);
         return guest::verdict();
     }
     if (suite == "operators") {
-        const int repeats = argc > 2 ? std::atoi(argv[2]) : 0;
-        const int long_repeats = argc > 3 ? std::atoi(argv[3]) : repeats;
+        const int repeats = count_argument(argc, argv, 2, 0);
+        const int long_repeats = count_argument(argc, argv, 3, repeats);
         guest::run_case("repeat counts given", [&] {
             CHECK(repeats > 0);
             CHECK(long_repeats > 0);
