@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <unordered_set>
 
 #include "frame/result_codes.h"
 #include "json.h"
 #include "pack_names.h"
+#include "store_undo.h"
 #include "sys/owned_fd.h"
 
 namespace lkpctl {
@@ -226,35 +228,42 @@ Outcome run_install(const Invocation &inv) {
     for (size_t k = 0; step.ok() && k < inv.args.size(); ++k) {
         step = read_source(inv.args[k], &contents[k]);
     }
-    StoreDir store;
+    const auto store = std::make_shared<StoreDir>();
     if (step.ok()) {
-        step = open_store(inv, false, &store);
+        step = open_store(inv, false, store.get());
     }
     Order order;
     if (step.ok()) {
-        step = read_order(store, &order);
+        step = read_order(*store, &order);
     }
     if (step.ok()) {
         step = place(&order.names, names, inv);
     }
-    if (step.ok() && !store.exists()) {
-        step = open_store(inv, true, &store);
+    if (step.ok() && !store->exists()) {
+        step = open_store(inv, true, store.get());
     }
-    if (step.ok()) {
-        step = write_install(store, names, contents, order);
+    if (!step.ok()) {
+        return store_failure(step);
     }
-    return step.ok() ? store_outcome(store, names, order, "installed") : store_failure(step);
+    const auto before = std::make_shared<const StoreBefore>(store, names);
+    step = write_install(*store, names, contents, order);
+    if (!step.ok()) {
+        return store_failure(step);
+    }
+    Outcome outcome = store_outcome(*store, names, order, "installed");
+    outcome.undo = [before] { return before->undo_install(); };
+    return outcome;
 }
 
 Outcome run_uninstall(const Invocation &inv) {
     StepResult step = check_names(inv.args);
-    StoreDir store;
+    const auto store = std::make_shared<StoreDir>();
     if (step.ok()) {
-        step = open_store(inv, false, &store);
+        step = open_store(inv, false, store.get());
     }
     Order order;
     if (step.ok()) {
-        step = read_order(store, &order);
+        step = read_order(*store, &order);
     }
     if (!step.ok()) {
         return store_failure(step);
@@ -263,9 +272,9 @@ Outcome run_uninstall(const Invocation &inv) {
     for (const std::string &name : inv.args) {
         bool missing = false;
         step = installed.count(name) != 0
-                   ? store.check_regular(name, &missing)
+                   ? store->check_regular(name, &missing)
                    : step_failed(tesvar::LKP_FILE_MISSING,
-                                 "'" + name + "' is not installed in " + store.path());
+                                 "'" + name + "' is not installed in " + store->path());
         if (!step.ok()) {
             return store_failure(step);
         }
@@ -274,15 +283,21 @@ Outcome run_uninstall(const Invocation &inv) {
     order.names.erase(std::remove_if(order.names.begin(), order.names.end(),
                                      [&](const std::string &name) { return removed.count(name); }),
                       order.names.end());
+    const auto before = std::make_shared<const StoreBefore>(store, inv.args);
     // The order file first: once it no longer names a package, boot ignores its file.
-    step = store.write_atomically(ORDER_FILE, order_text(order.names));
+    step = store->write_atomically(ORDER_FILE, order_text(order.names));
     for (size_t k = 0; step.ok() && k < inv.args.size(); ++k) {
-        step = store.remove(inv.args[k]);
+        step = store->remove(inv.args[k]);
     }
     if (step.ok()) {
-        step = store.sync();
+        step = store->sync();
     }
-    return step.ok() ? store_outcome(store, inv.args, order, "uninstalled") : store_failure(step);
+    if (!step.ok()) {
+        return store_failure(step);
+    }
+    Outcome outcome = store_outcome(*store, inv.args, order, "uninstalled");
+    outcome.undo = [before] { return before->undo_uninstall(); };
+    return outcome;
 }
 
 }  // namespace lkpctl
