@@ -237,11 +237,8 @@ Outcome run_boot(const Invocation &inv) {
     Invocation here = inv;
     here.values.erase("--kernel-release");  // boot applies the running release only
     StoreDir store;
-    StepResult step = open_store(here, false, &store);
     Order order;
-    if (step.ok()) {
-        step = read_order(store, &order);
-    }
+    const StepResult step = open_order(here, &store, &order);
     if (!step.ok()) {
         Outcome outcome = outcome_of(step.code);
         outcome.details.push_back(step.detail);

@@ -103,14 +103,6 @@ Outcome store_failure(const StepResult &step) {
     return outcome;
 }
 
-std::string names_json(const std::vector<std::string> &names) {
-    JsonArray array;
-    for (const std::string &name : names) {
-        array.string(name);
-    }
-    return array.str();
-}
-
 Outcome store_outcome(const StoreDir &store, const std::vector<std::string> &changed,
                       const Order &order, const char *done) {
     Outcome outcome = outcome_of(0);
@@ -127,10 +119,10 @@ Outcome store_outcome(const StoreDir &store, const std::vector<std::string> &cha
     outcome.text += "boot order: " + (order.names.empty() ? std::string("(none)") : listing) + "\n";
     JsonObject data;
     data.string("store", store.path())
-        .raw(done, names_json(changed))
-        .raw("order", names_json(order.names));
+        .raw(done, json_strings(changed))
+        .raw("order", json_strings(order.names));
     if (!order.rejected.empty()) {
-        data.raw("dropped", names_json(order.rejected));
+        data.raw("dropped", json_strings(order.rejected));
     }
     outcome.data = data.str();
     return outcome;
@@ -192,11 +184,17 @@ StepResult open_store(const Invocation &inv, bool create, StoreDir *store) {
     return store->open(inv.value("--root", "/"), release, create);
 }
 
-StepResult read_order(const StoreDir &store, Order *order) {
+StepResult open_order(const Invocation &inv, StoreDir *store, Order *order) {
+    *order = Order{};
+    StepResult step = open_store(inv, false, store);
     std::string text;
     bool missing = false;
-    StepResult step = store.read(ORDER_FILE, &text, &missing);
-    *order = step.ok() ? parse_order(text) : Order{};
+    if (step.ok()) {
+        step = store->read(ORDER_FILE, &text, &missing);
+    }
+    if (step.ok()) {
+        *order = parse_order(text);
+    }
     return step;
 }
 
@@ -229,12 +227,9 @@ Outcome run_install(const Invocation &inv) {
         step = read_source(inv.args[k], &contents[k]);
     }
     const auto store = std::make_shared<StoreDir>();
-    if (step.ok()) {
-        step = open_store(inv, false, store.get());
-    }
     Order order;
     if (step.ok()) {
-        step = read_order(*store, &order);
+        step = open_order(inv, store.get(), &order);
     }
     if (step.ok()) {
         step = place(&order.names, names, inv);
@@ -258,12 +253,9 @@ Outcome run_install(const Invocation &inv) {
 Outcome run_uninstall(const Invocation &inv) {
     StepResult step = check_names(inv.args);
     const auto store = std::make_shared<StoreDir>();
-    if (step.ok()) {
-        step = open_store(inv, false, store.get());
-    }
     Order order;
     if (step.ok()) {
-        step = read_order(*store, &order);
+        step = open_order(inv, store.get(), &order);
     }
     if (!step.ok()) {
         return store_failure(step);
