@@ -1,20 +1,25 @@
 // install and uninstall cancelled by an operator's signal: the store change
 // is made, then taken back (the order file byte for byte, each package file
 // removed or put back), the tool says what it undid and exits 128 + the
-// signal. The signal is already pending, held back by the mask the tool
-// inherits, when the tool starts: it stays held back through the whole
-// command, as one that arrives during it does, with no timing involved.
+// signal. The tool starts with the signal blocked (as a library call runs)
+// and waits for the tool lock this test holds; the signal is sent while it
+// waits, then the lock is let go: the command runs with the signal pending,
+// as one that arrives during it, with no timing involved.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <set>
+#include <thread>
 
 #include "lkpsim/lkpsim.h"
 #include "tool_support.h"
@@ -38,34 +43,66 @@ std::string read_back(int fd) {
     return text;
 }
 
-// lkpctl run with args and signal_number pending from its start.
+constexpr const char *TOOL_LOCK = "/run/lkpctl.lock";
+const std::string WAITING =
+    "lkpctl: waiting for another lkpctl to finish (lock /run/lkpctl.lock)...\n";
+// A bound only: the tool says it waits after a second.
+constexpr int POLLS = 6000;
+constexpr auto POLL_INTERVAL = std::chrono::milliseconds(5);
+
+// True once the tool has said that it waits for the lock, polling for a
+// while. pread: the file offset, shared with the tool, is not moved.
+bool says_it_waits(int err) {
+    for (int poll = 0; poll < POLLS; ++poll) {
+        char said[128] = {};
+        const ssize_t length = pread(err, said, sizeof said, 0);
+        if (length > 0 && std::string(said, static_cast<size_t>(length)) == WAITING) {
+            return true;
+        }
+        std::this_thread::sleep_for(POLL_INTERVAL);
+    }
+    return false;
+}
+
+// lkpctl run with args, signal_number sent while it waits for the tool lock.
 ToolRun run_signalled(std::vector<std::string> args, int signal_number) {
     const int out = memfd_create("out", MFD_CLOEXEC);
     const int err = memfd_create("err", MFD_CLOEXEC);
+    const int lock = open(TOOL_LOCK, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    EXPECT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
     std::string program = built_program(LKPCTL_PATH);
     std::vector<char *> argv{program.data()};
     for (std::string &arg : args) {
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
+    // Blocked from the child's start: a signal can never kill it early.
+    sigset_t held;
+    sigset_t previous;
+    sigemptyset(&held);
+    sigaddset(&held, signal_number);
+    pthread_sigmask(SIG_BLOCK, &held, &previous);
     const pid_t pid = fork();
     if (pid == 0) {
-        sigset_t held;
-        sigemptyset(&held);
-        sigaddset(&held, signal_number);
-        sigprocmask(SIG_BLOCK, &held, nullptr);
-        raise(signal_number);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
         execv(argv[0], argv.data());
         _exit(127);
     }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    EXPECT_TRUE(says_it_waits(err));
+    EXPECT_EQ(kill(pid, signal_number), 0);
+    close(lock);
     int status = 0;
     (void)waitpid(pid, &status, 0);
     ToolRun run;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     run.out = read_back(out);
     run.err = read_back(err);
+    // What the waiting said is checked above; the command's own lines follow.
+    if (run.err.compare(0, WAITING.size(), WAITING) == 0) {
+        run.err.erase(0, WAITING.size());
+    }
     close(out);
     close(err);
     return run;
