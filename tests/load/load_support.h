@@ -68,6 +68,19 @@ inline Lines take_log() {
     return texts;
 }
 
+// Whether this run has the upstream kernel model (the <name>_upstream run of
+// a BOTH_KERNELS test, see tests/CMakeLists.txt): there an inserted patch is
+// enabled by its insertion.
+inline bool upstream_kernel() {
+    return lkpsim::upstream_by_default();
+}
+
+// The enable write that switches an inserted patch off before its module is
+// removed in a rollback: upstream only, where the insertion enabled it.
+inline Lines switched_off(const std::string &patch) {
+    return upstream_kernel() ? Lines{"enable " + patch + " 0"} : Lines{};
+}
+
 // The init and op lines of installing these patches of a package.
 inline Lines installed(const std::string &pkg, const Lines &patches) {
     Lines lines;
