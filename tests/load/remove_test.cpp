@@ -199,10 +199,9 @@ TEST_P(Trial, FailuresArePassedOn) {
     lkpsim::fail_next_delete(EPERM, "fix_1");
     lkpsim::clear_history();
     EXPECT_EQ(trial(path), -EPERM);
-    expect_events(installed(PKG, {"fix_1"}) + switched_off_first({"fix_1"}) +
-                      Lines{"delete fix_1 0x880 -1"},
-                  Lines{info("LKP-LOAD:Success to load.")} + deactivated_log() +
-                      Lines{kRemoveFailed});
+    expect_events(
+        installed(PKG, {"fix_1"}) + switched_off_first({"fix_1"}) + Lines{"delete fix_1 0x880 -1"},
+        Lines{info("LKP-LOAD:Success to load.")} + deactivated_log() + Lines{kRemoveFailed});
     EXPECT_EQ(lkpsim::records(), Lines{"1,hotfix_01.tar.gz,fix_1"});
 }
 

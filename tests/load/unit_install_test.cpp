@@ -44,7 +44,8 @@ TEST_P(UnitFault, RollsBackTheUnitsBeforeIt) {
 
     EXPECT_EQ(navo_lkp_load(path.c_str()), row.rc);
     expect_events(Lines{"init fix_1 0", "op add,3,hotfix_01.tar.gz,fix_1"} + row.unit_history +
-                      switched_off("fix_1") + Lines{"delete fix_1 0x880 0", "op rm,3,hotfix_01.tar.gz,fix_1"},
+                      switched_off("fix_1") +
+                      Lines{"delete fix_1 0x880 0", "op rm,3,hotfix_01.tar.gz,fix_1"},
                   row.unit_log + Lines{kLoadFailed});
     EXPECT_EQ(lkpsim::records(), records);
     EXPECT_EQ(lkpsim::inserted_modules(), inserted + row.left_inserted);
@@ -233,8 +234,9 @@ TEST_F(FailingUnit, FirstLeavesNothingToRollBack) {
 TEST_F(FailingUnit, LastRollsBackNewestFirst) {
     EXPECT_EQ(navo_lkp_load(build_with_missing_target(3).c_str()), TARGET_NOT_LOADED);
     expect_events(Lines{"init fix_1 0", "op add,3,hotfix_01.tar.gz,fix_1", "init fix_2 0",
-                         "op add,3,hotfix_01.tar.gz,fix_2", "init fix_3 -65"} +
-                      switched_off("fix_2") + Lines{"delete fix_2 0x880 0", "op rm,3,hotfix_01.tar.gz,fix_2"} +
+                        "op add,3,hotfix_01.tar.gz,fix_2", "init fix_3 -65"} +
+                      switched_off("fix_2") +
+                      Lines{"delete fix_2 0x880 0", "op rm,3,hotfix_01.tar.gz,fix_2"} +
                       switched_off("fix_1") +
                       Lines{"delete fix_1 0x880 0", "op rm,3,hotfix_01.tar.gz,fix_1"},
                   {target_line("fix_3"), kLoadFailed});
@@ -247,8 +249,9 @@ TEST_F(FailingUnit, RollbackGoesOnPastAModuleItCannotRemove) {
     lkpsim::fail_next_delete(EPERM, "fix_2");
     EXPECT_EQ(navo_lkp_load(path.c_str()), TARGET_NOT_LOADED);
     expect_events(Lines{"init fix_1 0", "op add,3,hotfix_01.tar.gz,fix_1", "init fix_2 0",
-                         "op add,3,hotfix_01.tar.gz,fix_2", "init fix_3 -65"} +
-                      switched_off("fix_2") + Lines{"delete fix_2 0x880 -1", "op rm,3,hotfix_01.tar.gz,fix_2"} +
+                        "op add,3,hotfix_01.tar.gz,fix_2", "init fix_3 -65"} +
+                      switched_off("fix_2") +
+                      Lines{"delete fix_2 0x880 -1", "op rm,3,hotfix_01.tar.gz,fix_2"} +
                       switched_off("fix_1") +
                       Lines{"delete fix_1 0x880 0", "op rm,3,hotfix_01.tar.gz,fix_1"},
                   {target_line("fix_3"), err("Failed lkp rmmod, ret -1."), kLoadFailed});
@@ -262,8 +265,9 @@ TEST_F(FailingUnit, RollbackGoesOnPastARefusedRmLine) {
     lkpsim::refuse_next_op(EINVAL, "rm");
     EXPECT_EQ(navo_lkp_load(path.c_str()), TARGET_NOT_LOADED);
     expect_events(Lines{"init fix_1 0", "op add,3,hotfix_01.tar.gz,fix_1", "init fix_2 0",
-                         "op add,3,hotfix_01.tar.gz,fix_2", "init fix_3 -65"} +
-                      switched_off("fix_2") + Lines{"delete fix_2 0x880 0", "op! rm,3,hotfix_01.tar.gz,fix_2"} +
+                        "op add,3,hotfix_01.tar.gz,fix_2", "init fix_3 -65"} +
+                      switched_off("fix_2") +
+                      Lines{"delete fix_2 0x880 0", "op! rm,3,hotfix_01.tar.gz,fix_2"} +
                       switched_off("fix_1") +
                       Lines{"delete fix_1 0x880 0", "op rm,3,hotfix_01.tar.gz,fix_1"},
                   {target_line("fix_3"), err("Failed rm op, pkg hotfix_01.tar.gz, patch fix_2."),
