@@ -141,19 +141,6 @@ void PrintTo(const TrialEntry &entry, std::ostream *out) {
 class Trial : public LoadTest, public ::testing::WithParamInterface<TrialEntry> {
 protected:
     int32_t trial(const std::string &path) { return GetParam().call(path.c_str()); }
-
-    // Upstream the trial load switches its patches off (newest first) before
-    // removing them: their enable writes, and the log line of that step.
-    static Lines switched_off_first(const Lines &newest_first) {
-        Lines lines;
-        for (const std::string &patch : newest_first) {
-            lines = lines + switched_off(patch);
-        }
-        return lines;
-    }
-    static Lines deactivated_log() {
-        return upstream_kernel() ? Lines{info("LKP-DEACTIVATE:Success to deactivate.")} : Lines{};
-    }
 };
 
 TEST_P(Trial, LoadablePackageIsLoadedAndRemovedAgain) {
