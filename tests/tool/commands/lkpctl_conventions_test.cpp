@@ -187,20 +187,31 @@ TEST_F(LkpctlConventionsTest, StatusSaysWhatNeedsAnOperator) {
               "needs an operator: " + manager_missing() + "\n");
 }
 
+// (Upstream the load enables the package, and its deactivation disables it.)
 TEST_F(LkpctlConventionsTest, StateAnswersWithItsExitStatus) {
     build_simple("s.tar.gz", {"ext4"});
+    const Expected enabled{{"state", "s.tar.gz"}, 0, "enabled 5\n", ""};
+    const Expected disabled{{"state", "s.tar.gz"}, 3, "disabled 2\n", ""};
+    const Expected disabled_json{
+        {"--json", "state", "s.tar.gz"},
+        3,
+        json_line("state", 0, "Success", R"({"package":"s.tar.gz","state":"disabled","number":2})"),
+        ""};
     run_steps({
         {{"state", "s.tar.gz"}, 4, "unknown 0\n", ""},
         {{"load", "%D/s.tar.gz"}, 0, "s.tar.gz: loaded\n", ""},
-        {{"state", "s.tar.gz"}, 3, "disabled 2\n", ""},
-        {{"--json", "state", "s.tar.gz"},
-         3,
-         json_line("state", 0, "Success",
-                   R"({"package":"s.tar.gz","state":"disabled","number":2})"),
-         ""},
-        {{"activate", "s.tar.gz"}, 0, "s.tar.gz: activated\n", ""},
-        {{"state", "s.tar.gz"}, 0, "enabled 5\n", ""},
     });
+    if (lkpsim::upstream_by_default()) {
+        run_steps({enabled,
+                   {{"deactivate", "s.tar.gz"}, 0, "s.tar.gz: deactivated\n", ""},
+                   disabled,
+                   disabled_json});
+    } else {
+        run_steps({disabled,
+                   disabled_json,
+                   {{"activate", "s.tar.gz"}, 0, "s.tar.gz: activated\n", ""},
+                   enabled});
+    }
     lkpsim::set_patch_state("fix_1", "weird");
     run_steps({{{"state", "s.tar.gz"},
                 1,
