@@ -104,12 +104,15 @@ setup_ppc() {
   elf_data=big
 }
 
+# Builds kmod/ (its rooms) in a copy, then gathers every module into
+# $work/kmod, where the packages and the initramfs take them by name.
 build_modules() {
-  local kbuild=$work/kmod
-  rm -rf "$kbuild" && mkdir -p "$kbuild"
-  cp "$src"/kmod/Kbuild "$src"/kmod/*.c "$src"/kmod/*.h "$kbuild"/
+  local kbuild=$work/kmod-build
+  rm -rf "$kbuild" "$work/kmod" && mkdir -p "$kbuild" "$work/kmod"
+  cp -r "$src"/kmod/. "$kbuild"/
   make -s -C "$kdir" "${kmake[@]}" M="$kbuild" -j2 modules >"$work/kmod.log" 2>&1 ||
     { cat "$work/kmod.log" >&2; fail "module build failed"; }
+  find "$kbuild" -name '*.ko' -exec cp {} "$work/kmod"/ \;
 }
 
 pack() { # package-file module...
