@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The static gates, each failing the run: includes that run the wrong way
+# The static gates, each failing the run: a merge's conflict markers, includes that run the wrong way
 # between rooms (scripts/check-includes.sh), clang-format (the whole tree must
 # be formatted), clang-tidy (.clang-tidy, warnings are errors) and cppcheck
 # over the library and the tool. Installs its tools with apt when missing.
@@ -10,6 +10,14 @@ cd "$(dirname "$0")/.."
 scripts/apt-need.sh clang-format clang-tidy cppcheck cmake g++ make
 
 status=0
+
+# A merge's conflict markers left in any tracked file (docs included).
+echo "== conflict markers"
+if git rev-parse --git-dir >/dev/null 2>&1 &&
+  git grep -nE '^(<<<<<<<|>>>>>>>)( |$)' -- . ':!*.png'; then
+  echo "conflict markers left by a merge" >&2
+  status=1
+fi
 
 echo "== includes"
 scripts/check-includes.sh || status=1

@@ -88,6 +88,15 @@ private:
     mutable std::unordered_map<std::string, std::string> partial_;
 };
 
+// Brings back a loaded package whose disabled patches the kernel has freed.
+Applied reload(const Invocation &inv, const std::string &name) {
+    const Reloaded reloaded = reload_freed(inv, name);
+    if (reloaded.result != 0) {
+        return failed(name, reloaded.result, reloaded.detail);
+    }
+    return Applied{name, RELOADED, 0, "", "", "", false};
+}
+
 // Loads (unless loaded) and activates one installed package. A partially
 // loaded one is taken out first and loaded again from the store, and so is
 // a loaded one whose disabled patches the kernel has freed.
@@ -125,13 +134,15 @@ Applied apply_now(const Invocation &inv, const StoreDir &store, const std::strin
                           manager_loaded() ? load_failure_reason(path, result) : manager_missing());
         }
     }
+    // A freed package is seen before activating it, so that the library
+    // logs no failed activation for a package boot then brings back; one
+    // freed only meanwhile shows in the activation's -262.
+    if (loaded && has_freed_patch(name)) {
+        return reload(inv, name);
+    }
     const int32_t result = navo_lkp_activate(name.c_str());
     if (result == tesvar::LKP_OPEN_FAILED && loaded && has_freed_patch(name)) {
-        const Reloaded reloaded = reload_freed(inv, name);
-        if (reloaded.result != 0) {
-            return failed(name, reloaded.result, reloaded.detail);
-        }
-        return Applied{name, RELOADED, 0, "", "", "", false};
+        return reload(inv, name);
     }
     if (result != 0) {
         return failed(name, result, "");
@@ -226,11 +237,8 @@ Outcome run_boot(const Invocation &inv) {
     Invocation here = inv;
     here.values.erase("--kernel-release");  // boot applies the running release only
     StoreDir store;
-    StepResult step = open_store(here, false, &store);
     Order order;
-    if (step.ok()) {
-        step = read_order(store, &order);
-    }
+    const StepResult step = open_order(here, &store, &order);
     if (!step.ok()) {
         Outcome outcome = outcome_of(step.code);
         outcome.details.push_back(step.detail);

@@ -42,9 +42,13 @@ bool has_freed_patch(const std::string &package) {
     return false;
 }
 
+bool has_store_copy(const Invocation &inv, const std::string &package) {
+    return is_plain_name(package) && is_regular_file(store_dir(inv) + "/" + package);
+}
+
 Reloaded reload_freed(const Invocation &inv, const std::string &package) {
     const std::string path = store_dir(inv) + "/" + package;
-    if (!is_plain_name(package) || !is_regular_file(path)) {
+    if (!has_store_copy(inv, package)) {
         return Reloaded{-262, "the kernel freed the disabled patches of " + package +
                                   "; bring it back with: lkpctl remove " + package +
                                   " && lkpctl load <package file>"};

@@ -16,6 +16,10 @@ namespace lkpctl {
 // True when a patch of the loaded package has no livepatch directory.
 bool has_freed_patch(const std::string &package);
 
+// True when the store of inv (the same store boot applies) holds a copy of
+// package that reload_freed can load.
+bool has_store_copy(const Invocation &inv, const std::string &package);
+
 // What became of a freed package.
 struct Reloaded {
     int32_t result = 0;  // 0, or the removal's or the load's result code

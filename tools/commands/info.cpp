@@ -1,7 +1,6 @@
 // Reading a package file's manifest and modules without the kernel.
 #include "info.h"
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -9,21 +8,14 @@
 #include "explain.h"
 #include "frame/result_codes.h"
 #include "json.h"
-#include "kernel/record.h"
-#include "ops/unit_layout.h"
 #include "pack_names.h"
-#include "sys/archive.h"
+#include "package_units.h"
 #include "sys/elf_modinfo.h"
 #include "sys/file_access.h"
-#include "sys/names.h"
-#include "sys/owned.h"
-#include "sys/tmp_dir.h"
 #include "tesvar.h"
 
 namespace lkpctl {
 namespace {
-
-constexpr size_t HEAD_LINE_COUNT = 4;
 
 struct ModuleInfo {
     std::string unit;
@@ -53,50 +45,44 @@ std::string head_value(size_t index, const std::string &line) {
 }
 
 bool read_module(const char *package_dir, const std::string &unit, ModuleInfo *module) {
-    tesvar::TmpDir unit_dir;
-    tesvar::HeapText module_path;
-    char patch[tesvar::NAME_SIZE] = {};
-    if (!unit_dir || tesvar::locate_unit_module(package_dir, unit.c_str(), unit_dir.path(),
-                                                &module_path, patch) != 0) {
-        return false;
-    }
-    const tesvar::MappedModule image(module_path.get(), tesvar::MAX_EXTRACTED_FILE_SIZE);
-    if (!image.valid()) {
-        return false;
-    }
-    const tesvar::ElfModinfo modinfo = tesvar::read_elf_modinfo(image.data(), image.size());
-    module->unit = unit;
-    module->file = base_name(module_path.get());
-    module->name = modinfo_value(modinfo, "name");
-    module->vermagic = modinfo_value(modinfo, "vermagic");
-    module->livepatch = modinfo_value(modinfo, "livepatch");
-    module->size = image.size();
-    return true;
+    bool mapped = false;
+    const bool located = with_unit_module(
+        package_dir, unit,
+        [&](const char *, const char *module_path, const tesvar::MappedModule &image) {
+            mapped = image.valid();
+            if (!mapped) {
+                return;
+            }
+            const tesvar::ElfModinfo modinfo = tesvar::read_elf_modinfo(image.data(), image.size());
+            module->unit = unit;
+            module->file = base_name(module_path);
+            module->name = modinfo_value(modinfo, "name");
+            module->vermagic = modinfo_value(modinfo, "vermagic");
+            module->livepatch = modinfo_value(modinfo, "livepatch");
+            module->size = image.size();
+        });
+    return located && mapped;
 }
 
 // False when the package cannot be read as one: the check says why.
 bool read_package(const std::string &path, PackageInfo *info) {
-    tesvar::TmpDir extract_dir;
-    if (!extract_dir || tesvar::decompress_tar_gz(path.c_str(), extract_dir.path()) != 0) {
-        return false;
-    }
-    const tesvar::HeapText package_dir(tesvar::get_child_dir(extract_dir.path()));
-    if (!package_dir) {
-        return false;
-    }
-    std::ifstream content(std::string(package_dir.get()) + "/content");
-    for (std::string line; std::getline(content, line);) {
-        if (info->head.size() < HEAD_LINE_COUNT) {
-            info->head.push_back(head_value(info->head.size(), line));
-            continue;
-        }
-        ModuleInfo module;
-        if (!read_module(package_dir.get(), line, &module)) {
-            return false;
-        }
-        info->modules.push_back(module);
-    }
-    return info->head.size() == HEAD_LINE_COUNT && !info->modules.empty();
+    size_t lines = 0;
+    const bool read = visit_manifest(
+        path,
+        [info](const char *package_dir, size_t, const std::string &line) {
+            if (info->head.size() < MANIFEST_HEAD_LINES) {
+                info->head.push_back(head_value(info->head.size(), line));
+                return true;
+            }
+            ModuleInfo module;
+            if (!read_module(package_dir, line, &module)) {
+                return false;
+            }
+            info->modules.push_back(module);
+            return true;
+        },
+        &lines);
+    return read && info->head.size() == MANIFEST_HEAD_LINES && !info->modules.empty();
 }
 
 std::string as_text(const std::string &path, const PackageInfo &info) {

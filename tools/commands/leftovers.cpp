@@ -31,14 +31,6 @@ std::vector<std::string> livepatch_dirs() {
     return names;
 }
 
-std::string strings_json(const std::vector<std::string> &words) {
-    JsonArray array;
-    for (const std::string &word : words) {
-        array.string(word);
-    }
-    return array.str();
-}
-
 }  // namespace
 
 std::vector<std::string> find_orphan_patches() {
@@ -92,10 +84,10 @@ std::vector<PartialPackage> find_partial_packages() {
     return partial;
 }
 
-std::vector<std::string> find_stale_tmp_dirs() {
+std::vector<std::string> find_stale_tmp_dirs(bool remove) {
     std::vector<std::string> dirs;
     (void)tesvar::visit_stale_tmp_dirs(
-        false,
+        remove,
         [](const char *path, void *context) {
             static_cast<std::vector<std::string> *>(context)->emplace_back(path);
         },
@@ -132,9 +124,9 @@ std::string leftovers_json(const Leftovers &leftovers) {
                         .str());
     }
     return JsonObject()
-        .raw("orphan_patches", strings_json(leftovers.orphan_patches))
+        .raw("orphan_patches", json_strings(leftovers.orphan_patches))
         .raw("partial_packages", partial.str())
-        .raw("stale_tmp_dirs", strings_json(leftovers.stale_tmp_dirs))
+        .raw("stale_tmp_dirs", json_strings(leftovers.stale_tmp_dirs))
         .str();
 }
 

@@ -27,7 +27,9 @@ struct PartialPackage {
 
 std::vector<std::string> find_orphan_patches();
 std::vector<PartialPackage> find_partial_packages();
-std::vector<std::string> find_stale_tmp_dirs();
+// The /tmp/lkp_* directories whose maker is gone; with remove, each is
+// removed as it is found (check afterwards which are gone).
+std::vector<std::string> find_stale_tmp_dirs(bool remove = false);
 
 struct Leftovers {
     std::vector<std::string> orphan_patches;

@@ -96,17 +96,22 @@ Outcome run_validate(const Invocation &inv) {
 }
 
 // A package whose disabled patches the kernel has freed cannot be activated:
-// it is removed and loaded again from the store when the store has it.
+// it is removed and loaded again from the store when the store has it. That
+// is seen before the library is asked, so that its log shows no failed
+// activation for a package that is then brought back.
 Outcome run_activate(const Invocation &inv) {
     const std::string &package = inv.args[0];
-    Outcome outcome = package_op(navo_lkp_activate, inv, "activated");
-    if (outcome.result != tesvar::LKP_OPEN_FAILED || !has_freed_patch(package)) {
-        return undoable(finish_transitions(inv, outcome, package, Change::Activate),
-                        Change::Activate, package);
+    if (!has_freed_patch(package) || !has_store_copy(inv, package)) {
+        const Outcome outcome = package_op(navo_lkp_activate, inv, "activated");
+        // Freed only now, or with no store copy: reload_freed says what to run.
+        if (outcome.result != tesvar::LKP_OPEN_FAILED || !has_freed_patch(package)) {
+            return undoable(finish_transitions(inv, outcome, package, Change::Activate),
+                            Change::Activate, package);
+        }
     }
     const Reloaded reloaded = reload_freed(inv, package);
     Outcome again = outcome_of(reloaded.result);
-    again.data = outcome.data;
+    again.data = JsonObject().string("package", package).str();
     if (again.exit_status == EXIT_OK) {
         again.text = package + ": activated: " + reloaded.detail + "\n";
     } else {

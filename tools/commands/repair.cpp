@@ -15,7 +15,6 @@
 #include "kernel/kernel_paths.h"
 #include "leftovers.h"
 #include "sys/owned_fd.h"
-#include "sys/tmp_dir.h"
 #include "tesvar.h"
 #include "transition_wait.h"
 
@@ -138,14 +137,7 @@ Outcome run_repair(const Invocation & /*inv*/) {
     for (const PartialPackage &package : find_partial_packages()) {
         steps.push_back(remove_partial(package));
     }
-    std::vector<std::string> dirs;
-    (void)tesvar::visit_stale_tmp_dirs(
-        true,
-        [](const char *path, void *context) {
-            static_cast<std::vector<std::string> *>(context)->emplace_back(path);
-        },
-        &dirs);
-    for (const std::string &dir : dirs) {
+    for (const std::string &dir : find_stale_tmp_dirs(true)) {
         const bool gone = access(dir.c_str(), F_OK) != 0;
         steps.push_back(Step{"stale temporary directory " + dir, gone ? 0 : -ENOTEMPTY,
                              gone ? "" : "rm could not remove it"});

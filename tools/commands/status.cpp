@@ -38,14 +38,6 @@ std::vector<std::string> patches_in_transition(const std::vector<PackageView> &p
     return patches;
 }
 
-std::string strings_json(const std::vector<std::string> &words) {
-    JsonArray array;
-    for (const std::string &word : words) {
-        array.string(word);
-    }
-    return array.str();
-}
-
 bool contains(const std::vector<std::string> &words, const std::string &word) {
     return std::find(words.begin(), words.end(), word) != words.end();
 }
@@ -81,11 +73,8 @@ StatusView gather(const Invocation &inv, int32_t *result) {
     view.store = store_dir(inv);
     view.running_store = inv.value("--kernel-release", running_release()) == running_release();
     StoreDir store;
-    StepResult read = open_store(inv, false, &store);
     Order order;
-    if (read.ok()) {
-        read = read_order(store, &order);
-    }
+    const StepResult read = open_order(inv, &store, &order);
     view.store_problem = read.ok() ? "" : read.detail;
     view.installed = order.names;
     view.refused = order.rejected;
@@ -148,7 +137,7 @@ Outcome run_status(const Invocation &inv) {
                        .raw("livepatch", json_bool(view.livepatch))
                        .raw("manager", json_bool(view.manager))
                        .raw("loaded", packages_json(view.loaded))
-                       .raw("in_transition", strings_json(view.in_transition))
+                       .raw("in_transition", json_strings(view.in_transition))
                        .string("store", view.store)
                        .raw("installed", installed_json.str())
                        .raw("findings", findings_json(findings))

@@ -197,24 +197,16 @@ std::string tasks_json(const std::vector<UnpatchedTask> &tasks) {
     return array.str();
 }
 
-std::string strings_json(const std::vector<std::string> &words) {
-    JsonArray array;
-    for (const std::string &word : words) {
-        array.string(word);
-    }
-    return array.str();
-}
-
 std::string report_json(const std::vector<std::string> &patches, const TransitionReport &report,
                         const std::string &reversal) {
     JsonObject object;
-    object.raw("patches", strings_json(patches))
+    object.raw("patches", json_strings(patches))
         .raw("completed", report.completed ? "true" : "false")
         .raw("interrupted", report.interrupted ? "true" : "false")
         .number("waited_ms", report.waited_ms)
-        .raw("signalled", strings_json(report.signalled))
-        .raw("signal_failures", strings_json(report.signal_failures))
-        .raw("stalled", strings_json(report.stalled))
+        .raw("signalled", json_strings(report.signalled))
+        .raw("signal_failures", json_strings(report.signal_failures))
+        .raw("stalled", json_strings(report.stalled))
         .raw("tasks", tasks_json(report.tasks));
     if (!report.completed) {
         object.string("reversal", reversal);

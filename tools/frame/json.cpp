@@ -147,4 +147,12 @@ JsonArray &JsonArray::raw(std::string_view value) {
     return *this;
 }
 
+std::string json_strings(const std::vector<std::string> &words) {
+    JsonArray array;
+    for (const std::string &word : words) {
+        array.string(word);
+    }
+    return array.str();
+}
+
 }  // namespace lkpctl

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lkpctl {
 
@@ -39,6 +40,9 @@ private:
     void separate();
     std::string elements_;
 };
+
+// words as a JSON array of strings.
+std::string json_strings(const std::vector<std::string> &words);
 
 }  // namespace lkpctl
 

@@ -16,7 +16,6 @@
 namespace lkpctl {
 namespace {
 
-constexpr size_t HEAD_LINE_COUNT = 4;  // version, description, date, unit count
 constexpr const char *TARGET_KEY = "lkp_target=";
 
 // Every "lkp_target=" value of the module's .modinfo section.
@@ -38,24 +37,22 @@ std::vector<std::string> declared_targets(const tesvar::ElfModinfo &modinfo) {
 PackageUnit read_unit(const char *package_dir, const std::string &archive) {
     PackageUnit unit;
     unit.archive = archive;
-    tesvar::TmpDir unit_dir;
-    tesvar::HeapText module_path;
-    char patch[tesvar::NAME_SIZE] = {};
-    if (!unit_dir || tesvar::locate_unit_module(package_dir, archive.c_str(), unit_dir.path(),
-                                                &module_path, patch) != 0) {
-        return unit;
-    }
-    unit.patch = patch;
-    const tesvar::MappedModule image(module_path.get(), tesvar::MAX_EXTRACTED_FILE_SIZE);
-    if (image.valid()) {
-        unit.targets = declared_targets(tesvar::read_elf_modinfo(image.data(), image.size()));
-    }
+    (void)with_unit_module(
+        package_dir, archive,
+        [&unit](const char *patch, const char *, const tesvar::MappedModule &image) {
+            unit.patch = patch;
+            if (image.valid()) {
+                unit.targets =
+                    declared_targets(tesvar::read_elf_modinfo(image.data(), image.size()));
+            }
+        });
     return unit;
 }
 
 }  // namespace
 
-bool read_package_units(const std::string &path, std::vector<PackageUnit> *units) {
+bool visit_manifest(const std::string &path, const ManifestVisit &visit, size_t *lines) {
+    *lines = 0;
     tesvar::TmpDir extract_dir;
     if (!extract_dir || tesvar::decompress_tar_gz(path.c_str(), extract_dir.path()) != 0) {
         return false;
@@ -65,13 +62,40 @@ bool read_package_units(const std::string &path, std::vector<PackageUnit> *units
         return false;
     }
     std::ifstream content(std::string(package_dir.get()) + "/content");
-    size_t line_number = 0;
-    for (std::string line; std::getline(content, line); ++line_number) {
-        if (line_number >= HEAD_LINE_COUNT && !line.empty()) {
-            units->push_back(read_unit(package_dir.get(), line));
+    for (std::string line; std::getline(content, line); ++*lines) {
+        if (!visit(package_dir.get(), *lines, line)) {
+            return false;
         }
     }
-    return line_number > HEAD_LINE_COUNT;
+    return true;
+}
+
+bool with_unit_module(const char *package_dir, const std::string &archive,
+                      const UnitModuleUse &use) {
+    tesvar::TmpDir unit_dir;
+    tesvar::HeapText module_path;
+    char patch[tesvar::NAME_SIZE] = {};
+    if (!unit_dir || tesvar::locate_unit_module(package_dir, archive.c_str(), unit_dir.path(),
+                                                &module_path, patch) != 0) {
+        return false;
+    }
+    const tesvar::MappedModule image(module_path.get(), tesvar::MAX_EXTRACTED_FILE_SIZE);
+    use(patch, module_path.get(), image);
+    return true;
+}
+
+bool read_package_units(const std::string &path, std::vector<PackageUnit> *units) {
+    size_t lines = 0;
+    const bool read = visit_manifest(
+        path,
+        [units](const char *package_dir, size_t line_number, const std::string &line) {
+            if (line_number >= MANIFEST_HEAD_LINES && !line.empty()) {
+                units->push_back(read_unit(package_dir, line));
+            }
+            return true;
+        },
+        &lines);
+    return read && lines > MANIFEST_HEAD_LINES;
 }
 
 }  // namespace lkpctl

@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <unordered_set>
 
 #include "frame/result_codes.h"
 #include "json.h"
 #include "pack_names.h"
+#include "store_undo.h"
 #include "sys/owned_fd.h"
 
 namespace lkpctl {
@@ -101,14 +103,6 @@ Outcome store_failure(const StepResult &step) {
     return outcome;
 }
 
-std::string names_json(const std::vector<std::string> &names) {
-    JsonArray array;
-    for (const std::string &name : names) {
-        array.string(name);
-    }
-    return array.str();
-}
-
 Outcome store_outcome(const StoreDir &store, const std::vector<std::string> &changed,
                       const Order &order, const char *done) {
     Outcome outcome = outcome_of(0);
@@ -125,10 +119,10 @@ Outcome store_outcome(const StoreDir &store, const std::vector<std::string> &cha
     outcome.text += "boot order: " + (order.names.empty() ? std::string("(none)") : listing) + "\n";
     JsonObject data;
     data.string("store", store.path())
-        .raw(done, names_json(changed))
-        .raw("order", names_json(order.names));
+        .raw(done, json_strings(changed))
+        .raw("order", json_strings(order.names));
     if (!order.rejected.empty()) {
-        data.raw("dropped", names_json(order.rejected));
+        data.raw("dropped", json_strings(order.rejected));
     }
     outcome.data = data.str();
     return outcome;
@@ -190,11 +184,17 @@ StepResult open_store(const Invocation &inv, bool create, StoreDir *store) {
     return store->open(inv.value("--root", "/"), release, create);
 }
 
-StepResult read_order(const StoreDir &store, Order *order) {
+StepResult open_order(const Invocation &inv, StoreDir *store, Order *order) {
+    *order = Order{};
+    StepResult step = open_store(inv, false, store);
     std::string text;
     bool missing = false;
-    StepResult step = store.read(ORDER_FILE, &text, &missing);
-    *order = step.ok() ? parse_order(text) : Order{};
+    if (step.ok()) {
+        step = store->read(ORDER_FILE, &text, &missing);
+    }
+    if (step.ok()) {
+        *order = parse_order(text);
+    }
     return step;
 }
 
@@ -226,35 +226,36 @@ Outcome run_install(const Invocation &inv) {
     for (size_t k = 0; step.ok() && k < inv.args.size(); ++k) {
         step = read_source(inv.args[k], &contents[k]);
     }
-    StoreDir store;
-    if (step.ok()) {
-        step = open_store(inv, false, &store);
-    }
+    const auto store = std::make_shared<StoreDir>();
     Order order;
     if (step.ok()) {
-        step = read_order(store, &order);
+        step = open_order(inv, store.get(), &order);
     }
     if (step.ok()) {
         step = place(&order.names, names, inv);
     }
-    if (step.ok() && !store.exists()) {
-        step = open_store(inv, true, &store);
+    if (step.ok() && !store->exists()) {
+        step = open_store(inv, true, store.get());
     }
-    if (step.ok()) {
-        step = write_install(store, names, contents, order);
+    if (!step.ok()) {
+        return store_failure(step);
     }
-    return step.ok() ? store_outcome(store, names, order, "installed") : store_failure(step);
+    const auto before = std::make_shared<const StoreBefore>(store, names);
+    step = write_install(*store, names, contents, order);
+    if (!step.ok()) {
+        return store_failure(step);
+    }
+    Outcome outcome = store_outcome(*store, names, order, "installed");
+    outcome.undo = [before] { return before->undo_install(); };
+    return outcome;
 }
 
 Outcome run_uninstall(const Invocation &inv) {
     StepResult step = check_names(inv.args);
-    StoreDir store;
-    if (step.ok()) {
-        step = open_store(inv, false, &store);
-    }
+    const auto store = std::make_shared<StoreDir>();
     Order order;
     if (step.ok()) {
-        step = read_order(store, &order);
+        step = open_order(inv, store.get(), &order);
     }
     if (!step.ok()) {
         return store_failure(step);
@@ -263,9 +264,9 @@ Outcome run_uninstall(const Invocation &inv) {
     for (const std::string &name : inv.args) {
         bool missing = false;
         step = installed.count(name) != 0
-                   ? store.check_regular(name, &missing)
+                   ? store->check_regular(name, &missing)
                    : step_failed(tesvar::LKP_FILE_MISSING,
-                                 "'" + name + "' is not installed in " + store.path());
+                                 "'" + name + "' is not installed in " + store->path());
         if (!step.ok()) {
             return store_failure(step);
         }
@@ -274,15 +275,21 @@ Outcome run_uninstall(const Invocation &inv) {
     order.names.erase(std::remove_if(order.names.begin(), order.names.end(),
                                      [&](const std::string &name) { return removed.count(name); }),
                       order.names.end());
+    const auto before = std::make_shared<const StoreBefore>(store, inv.args);
     // The order file first: once it no longer names a package, boot ignores its file.
-    step = store.write_atomically(ORDER_FILE, order_text(order.names));
+    step = store->write_atomically(ORDER_FILE, order_text(order.names));
     for (size_t k = 0; step.ok() && k < inv.args.size(); ++k) {
-        step = store.remove(inv.args[k]);
+        step = store->remove(inv.args[k]);
     }
     if (step.ok()) {
-        step = store.sync();
+        step = store->sync();
     }
-    return step.ok() ? store_outcome(store, inv.args, order, "uninstalled") : store_failure(step);
+    if (!step.ok()) {
+        return store_failure(step);
+    }
+    Outcome outcome = store_outcome(*store, inv.args, order, "uninstalled");
+    outcome.undo = [before] { return before->undo_uninstall(); };
+    return outcome;
 }
 
 }  // namespace lkpctl

@@ -32,8 +32,9 @@ std::string running_release();
 // and that store opened (made first with create).
 StepResult open_store(const Invocation &inv, bool create, StoreDir *store);
 
-// The store's order file, parsed; none when the store or the file is missing.
-StepResult read_order(const StoreDir &store, Order *order);
+// The store of inv opened (not made) and its order file parsed; a missing
+// store or order file is no failure: no names.
+StepResult open_order(const Invocation &inv, StoreDir *store, Order *order);
 
 extern const ValueOption STORE_OPTIONS[];
 extern const size_t STORE_OPTION_COUNT;
