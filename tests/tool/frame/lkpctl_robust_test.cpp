@@ -320,6 +320,34 @@ TEST_P(LkpctlSignalTest, SignalDuringALibraryCallUndoesTheCommandAfterIt) {
     EXPECT_EQ(lkpsim::patch_state("p1"), "disabled");
 }
 
+// A switch that found the package switched already changed nothing: a
+// signal then takes nothing back (an activation undone so would disable the
+// package, and upstream the kernel would free it).
+TEST_F(LkpctlRobustTest, CancelledSwitchThatChangedNothingTakesNothingBack) {
+    if (!emulator_words().empty()) {
+        GTEST_SKIP() << "a user-mode emulator keeps the program's signal mask to itself";
+    }
+    arrange_package();
+    if (!lkpsim::upstream_by_default()) {
+        lkpsim::set_patch_state("p1", "enabled");
+        lkpsim::set_patch_state("p2", "enabled");
+        lkpsim::clear_history();
+    }
+    HeldLock writer(KERNEL_FILES_LOCK);
+    Background tool({"activate", PKG});
+    ASSERT_TRUE(tool.signals_blocked());
+    ASSERT_EQ(kill(tool.pid(), SIGINT), 0);
+    writer.release();
+    const ToolRun run = tool.finish();
+    EXPECT_EQ(run.status, 130);
+    EXPECT_EQ(run.out, std::string(PKG) + ": activated\n");
+    EXPECT_EQ(run.err,
+              "lkpctl: activate: SIGINT received; stopped after the operation completed\n");
+    EXPECT_EQ(lkpsim::history(), std::vector<std::string>{});
+    EXPECT_EQ(lkpsim::patch_state("p1"), "enabled");
+    EXPECT_EQ(lkpsim::patch_state("p2"), "enabled");
+}
+
 // A load cancelled the same way is taken out again; a query has nothing to
 // undo and says what it completed.
 TEST_F(LkpctlRobustTest, CancelledLoadIsTakenOutAgain) {
