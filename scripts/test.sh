@@ -84,7 +84,10 @@ fi
 # tier of their own).
 read -r -a extra <<<"${TESVAR_CTEST_ARGS:-}"
 status=0
-(cd "$build" && ctest --output-on-failure --output-junit "$results/ctest.xml" "${extra[@]}") ||
+# Entries run side by side, one per core: each test program lives in
+# private namespaces of its own, so they share nothing.
+(cd "$build" && ctest --output-on-failure -j"$(nproc)" --output-junit "$results/ctest.xml" \
+  "${extra[@]}") ||
   status=$?
 report_skips
 exit $status

@@ -27,7 +27,11 @@ results=${TESVAR_TEST_RESULTS:-$PWD/build-ppc/test-results}
 rm -rf "$results"
 mkdir -p "$results/gtest"
 status=0
+# The second runs of the same programs on the upstream kernel model (the
+# *_upstream entries) prove nothing more about the architecture: the
+# simulator's rules are the same code on every architecture, and the real
+# PowerPC kernel tier (55) runs the upstream rules themselves.
 (cd build-ppc && GTEST_OUTPUT="xml:$results/gtest/" ctest --output-on-failure -j2 \
-  --output-junit "$results/ctest.xml") || status=$?
+  -E '_upstream$' --output-junit "$results/ctest.xml") || status=$?
 .ci/skip-report --tier "$results"
 exit $status

@@ -65,15 +65,7 @@ int apply_op(Kernel *kernel, const OpLine &op) {
         if (find_patch_record(kernel, op.patch) != nullptr) {
             return EINVAL;
         }
-        if (!add_record(kernel, op.num, op.pkg, op.patch)) {
-            return ENOSPC;
-        }
-        // The state word follows the module when its insertion enabled it.
-        const Module *module = find_module(kernel, op.patch);
-        if (module != nullptr && is_upstream_enabled(*kernel, *module)) {
-            set_record_state(kernel, op.patch, "enabled");
-        }
-        return 0;
+        return add_record(kernel, op.num, op.pkg, op.patch) ? 0 : ENOSPC;
     }
     const std::size_t index = record_index(*kernel, op.pkg, op.patch);
     if (index == kernel->record_count.get()) {
@@ -102,6 +94,13 @@ bool add_record(Kernel *kernel, int num, std::string_view pkg, std::string_view 
     record.num.set(num);
     if (!set_name(&record.pkg, pkg) || !set_name(&record.patch, patch) ||
         !set_name(&record.state, "disabled")) {
+        return false;
+    }
+    // The state word follows the module when its insertion enabled it (an
+    // "add" line or a scene's registration alike).
+    const Module *module = find_module(kernel, patch);
+    if (module != nullptr && is_upstream_enabled(*kernel, *module) &&
+        !set_name(&record.state, "enabled")) {
         return false;
     }
     kernel->records[kernel->record_count.add(1)] = record;

@@ -88,23 +88,46 @@ int switch_patches(list_head *head, int mode) {
     return LKP_OK;
 }
 
+// True when every listed patch's "enabled" file reads 1 (and the list is not
+// empty).
+bool every_patch_enabled(list_head *head) {
+    if (head->next == head) {
+        return false;
+    }
+    for (list_head *pos = head->next; pos != head; pos = pos->next) {
+        if (!is_patch_enabled(node_of(pos)->patch_name)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The patches whose transitions a switch of the package need not wait for:
+// for a deactivation the package's own (a stalled switch of this package, a
+// load or activation being undone, is reversed at once instead of after the
+// whole wait bound); for an activation the same when every own patch is
+// already enabled (an upstream load enables its patches itself: activating
+// then changes nothing and must not wait out their stalled transition);
+// otherwise none, so that a patch being freed has gone when it looks. Read
+// only when the control file is there, so that its absence is logged once,
+// by the switch.
+list_head *patches_not_waited_for(const char *pkg_name, int mode, const PatchList &own) {
+    int32_t own_count = 0;
+    if (pkg_name == nullptr || own.head() == nullptr || is_file_existent(CONTROL_FILE) != 1 ||
+        get_patch_list(pkg_name, own.head(), &own_count) != LKP_OK) {
+        return nullptr;
+    }
+    if (mode == MODE_ACTIVATE && !every_patch_enabled(own.head())) {
+        return nullptr;
+    }
+    return own.head();
+}
+
 }  // namespace
 
 int lkp_enable(const char *pkg_name, int mode) {
-    // A deactivation reads the package's own patches before the lock, so that
-    // only other patches' transitions are waited for: a stalled switch of
-    // this package (a load or activation being undone) is reversed at once
-    // instead of after the whole wait bound. An activation waits for every
-    // transition, so that a patch being freed has gone when it looks. Read
-    // only when the control file is there, so that its absence is logged
-    // once, below.
-    PatchList own;
-    int32_t own_count = 0;
-    if (mode == MODE_DEACTIVATE && pkg_name != nullptr && own.head() != nullptr &&
-        is_file_existent(CONTROL_FILE) == 1) {
-        (void)get_patch_list(pkg_name, own.head(), &own_count);
-    }
-    const ChangeLock change(own.head());
+    const PatchList own;
+    const ChangeLock change(patches_not_waited_for(pkg_name, mode, own));
     if (change.timed_out()) {
         return LKP_CLOSE_FAILED;
     }

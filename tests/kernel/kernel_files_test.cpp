@@ -140,25 +140,41 @@ TEST_F(KernelFiles, ConsistencyCheckOfGeneratedAndAbsentFiles) {
     EXPECT_EQ(check("pkgA", -262), absent + "[LKP-ERR]:Failed to open /proc/navo_lkp_list.");
 }
 
-// The kernel judges each text at the close: a refusal is -270.
+// The kernel judges each text at the close: a refusal is -270. (Upstream the
+// insertion enabled fix_a already, and once disabled it is freed: the
+// refused switch is tried on another enabled patch.)
 TEST_F(KernelFiles, FsOpLinesAndSwitches) {
+    const bool upstream = lkpsim::upstream_by_default();
     lkpsim::insert_patch("fix_a");
     EXPECT_EQ(tesvar::fs_op(tesvar::FS_OP_ADD, 2, "pkg.tar.gz", "fix_a"), 0);
     EXPECT_EQ(tesvar::fs_op(tesvar::FS_OP_ADD, -7, "pkg.tar.gz", "fix_b"), 0);
-    EXPECT_EQ(tesvar::fs_op(tesvar::FS_OP_ENABLE, 0, nullptr, "fix_a"), 0);
+    if (!upstream) {
+        EXPECT_EQ(tesvar::fs_op(tesvar::FS_OP_ENABLE, 0, nullptr, "fix_a"), 0);
+    }
     EXPECT_EQ(lkpsim::patch_state("fix_a"), "enabled");
     EXPECT_EQ(tesvar::fs_op(tesvar::FS_OP_DISABLE, 0, nullptr, "fix_a"), 0);
     EXPECT_EQ(lkpsim::patch_state("fix_a"), "disabled");
     EXPECT_EQ(tesvar::fs_op(tesvar::FS_OP_RM, 2, "pkg.tar.gz", "fix_a"), 0);
     lkpsim::refuse_next_op();
     EXPECT_EQ(tesvar::fs_op(tesvar::FS_OP_ADD, 1, "pkgA", "fix_c"), -270);
+    if (upstream) {
+        lkpsim::insert_patch("fix_e");
+    }
     lkpsim::refuse_next_enable(16);
-    EXPECT_EQ(tesvar::fs_op(tesvar::FS_OP_ENABLE, 0, nullptr, "fix_a"), -270);
+    EXPECT_EQ(tesvar::fs_op(upstream ? tesvar::FS_OP_DISABLE : tesvar::FS_OP_ENABLE, 0, nullptr,
+                            upstream ? "fix_e" : "fix_a"),
+              -270);
     EXPECT_EQ(lkpsim::records(), Lines{"-7,pkg.tar.gz,fix_b"});
-    EXPECT_EQ(lkpsim::history(),
-              (Lines{"op add,2,pkg.tar.gz,fix_a", "op add,-7,pkg.tar.gz,fix_b", "enable fix_a 1",
-                     "enable fix_a 0", "op rm,2,pkg.tar.gz,fix_a", "op! add,1,pkgA,fix_c",
-                     "enable! fix_a 1"}));
+    const Lines switched_on = upstream ? Lines{} : Lines{"enable fix_a 1"};
+    const std::string refused = upstream ? "enable! fix_e 0" : "enable! fix_a 1";
+    Lines expected{"op add,2,pkg.tar.gz,fix_a", "op add,-7,pkg.tar.gz,fix_b"};
+    expected.insert(expected.end(), switched_on.begin(), switched_on.end());
+    for (const char *line :
+         {"enable fix_a 0", "op rm,2,pkg.tar.gz,fix_a", "op! add,1,pkgA,fix_c"}) {
+        expected.emplace_back(line);
+    }
+    expected.push_back(refused);
+    EXPECT_EQ(lkpsim::history(), expected);
     EXPECT_EQ(lkpsim::take_log_texts(), Lines{});
 }
 

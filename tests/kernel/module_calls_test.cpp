@@ -66,6 +66,16 @@ TEST_F(ModuleCalls, InsertionOfWhatIsNotARegularFile) {
     EXPECT_EQ(lkpsim::take_log_texts(), Lines{});
 }
 
+// A patch module the kernel lets go: upstream its patch is enabled by the
+// insertion, and only once disabled and freed (its livepatch directory gone)
+// can the module leave.
+void insert_removable(const std::string &patch) {
+    lkpsim::insert_patch(patch);
+    if (lkpsim::upstream_by_default()) {
+        lkpsim::hide_livepatch_dir(patch);
+    }
+}
+
 // The kernel's name: up to the first '.', '-' as '_', at most 255 characters.
 TEST_F(ModuleCalls, RemovalNamesAndFlags) {
     const std::string long_name(300, 'x');
@@ -85,7 +95,7 @@ TEST_F(ModuleCalls, RemovalNamesAndFlags) {
         SCOPED_TRACE(c.argument);
         lkpsim::reset();
         if (c.inserted && c.module != "tesvar") {
-            lkpsim::insert_patch(c.module);
+            insert_removable(c.module);
         }
         ASSERT_EQ(lkpsim::module_inserted(c.module), c.inserted);
         lkpsim::clear_history();
@@ -94,7 +104,7 @@ TEST_F(ModuleCalls, RemovalNamesAndFlags) {
         EXPECT_EQ(lkpsim::history(),
                   Lines{"delete " + c.module + " 0x880 " + (c.inserted ? "0" : "-2")});
     }
-    lkpsim::insert_patch("fix_a");
+    insert_removable("fix_a");
     lkpsim::fail_next_delete(16);
     EXPECT_EQ(navo_lkp_rmmod("fix_a.ko"), -16);
     EXPECT_TRUE(lkpsim::module_inserted("fix_a"));

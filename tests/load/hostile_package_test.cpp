@@ -36,8 +36,10 @@ const Lines kNoUnitDir = {err("Failed to get patch tar dir.")};
 const Lines kNoModule = {err("Failed to get ko_name.")};
 
 // The second unit failed after the first was installed: its rollback.
-const Lines kRolledBack = {"init fix_1 0", "op add,2,hotfix_01.tar.gz,fix_1",
-                           "delete fix_1 0x880 0", "op rm,2,hotfix_01.tar.gz,fix_1"};
+// (Upstream the patch is switched off first.)
+const Lines kRolledBack = Lines{"init fix_1 0", "op add,2,hotfix_01.tar.gz,fix_1"} +
+                          switched_off("fix_1") +
+                          Lines{"delete fix_1 0x880 0", "op rm,2,hotfix_01.tar.gz,fix_1"};
 
 class Hostile;
 
@@ -379,8 +381,9 @@ TEST_F(LoadTest, TenThousandUnitsAreCheckedAndRolledBack) {
     const std::string path = build(spec);
     forget_events();
     EXPECT_EQ(navo_lkp_load(path.c_str()), INVALID_ARGUMENT);
-    expect_events({"init fix_1 0", "op add,10000,hotfix_01.tar.gz,fix_1", "init fix_1 -17",
-                   "delete fix_1 0x880 0", "op rm,10000,hotfix_01.tar.gz,fix_1"},
+    expect_events(Lines{"init fix_1 0", "op add,10000,hotfix_01.tar.gz,fix_1", "init fix_1 -17"} +
+                      switched_off("fix_1") +
+                      Lines{"delete fix_1 0x880 0", "op rm,10000,hotfix_01.tar.gz,fix_1"},
                   {err("Failed to insmod /tmp/lkp_XXXXXX/fix_1/fix_1.ko"), kLoadFailed});
     expect_no_patches();
 }
@@ -389,7 +392,8 @@ TEST_F(LoadTest, TenThousandUnitsAreCheckedAndRolledBack) {
 
 // "fs_fix-2.ko" is inserted as it is and is module fs_fix_2 to the kernel:
 // every line and file names it so, and the package can be switched and
-// removed.
+// removed. (Upstream the load switched it on already, and it is switched off
+// before its removal.)
 TEST_F(LoadTest, DashedModuleIsAddressedByItsKernelName) {
     const char *pkg = PKG;
     const std::string path = build(package({"fix-1.ko", "fs_fix-2.ko"}));
@@ -399,13 +403,20 @@ TEST_F(LoadTest, DashedModuleIsAddressedByItsKernelName) {
               (Lines{"2,hotfix_01.tar.gz,fix_1", "2,hotfix_01.tar.gz,fs_fix_2"}));
     ASSERT_EQ(navo_lkp_activate(pkg), 0);
     EXPECT_EQ(navo_lkp_state(pkg), 5);
+    switch_off_if_upstream(pkg);
     ASSERT_EQ(navo_lkp_remove(pkg), 0);
-    expect_events({"init fix_1 0", "op add,2,hotfix_01.tar.gz,fix_1", "init fs_fix_2 0",
-                   "op add,2,hotfix_01.tar.gz,fs_fix_2", "enable fix_1 1", "enable fs_fix_2 1",
-                   "delete fs_fix_2 0x880 0", "op rm,2,hotfix_01.tar.gz,fs_fix_2",
-                   "delete fix_1 0x880 0", "op rm,2,hotfix_01.tar.gz,fix_1"},
-                  {info("LKP-LOAD:Success to load."), info("LKP-ACTIVATE:Success to activate."),
-                   info("LKP-REMOVE:Success to remove the hotfix_01.tar.gz")});
+    const bool upstream = upstream_kernel();
+    expect_events(
+        Lines{"init fix_1 0", "op add,2,hotfix_01.tar.gz,fix_1", "init fs_fix_2 0",
+              "op add,2,hotfix_01.tar.gz,fs_fix_2"} +
+            (upstream ? Lines{"enable fs_fix_2 0", "enable fix_1 0"}
+                      : Lines{"enable fix_1 1", "enable fs_fix_2 1"}) +
+            Lines{"delete fs_fix_2 0x880 0", "op rm,2,hotfix_01.tar.gz,fs_fix_2",
+                  "delete fix_1 0x880 0", "op rm,2,hotfix_01.tar.gz,fix_1"},
+        Lines{info("LKP-LOAD:Success to load.")} +
+            (upstream ? Lines{info("The pkg has already been activated before.")} : Lines{}) +
+            Lines{info("LKP-ACTIVATE:Success to activate.")} + deactivated_log() +
+            Lines{info("LKP-REMOVE:Success to remove the hotfix_01.tar.gz")});
     expect_no_patches();
 }
 
@@ -429,6 +440,7 @@ TEST_F(LoadTest, DottedModuleLeavesAnotherPackagesPatchAlone) {
         EXPECT_EQ(lkpsim::inserted_modules(), (Lines{"tesvar", "a"}));
         take_log();
     }
+    switch_off_if_upstream("first.tar.gz");
     ASSERT_EQ(navo_lkp_remove("first.tar.gz"), 0);
     take_log();
 }
@@ -447,11 +459,13 @@ TEST_F(LoadTest, RelativePackagePathsAreLocalFiles) {
         forget_events();
         EXPECT_EQ(navo_lkp_load(name.c_str()), 0);
         EXPECT_EQ(lkpsim::records(), Lines{"1," + name + ",fix_1"});
+        switch_off_if_upstream(name);
         EXPECT_EQ(navo_lkp_remove(name.c_str()), 0);
-        expect_events(
-            {"init fix_1 0", "op add,1," + name + ",fix_1", "delete fix_1 0x880 0",
-             "op rm,1," + name + ",fix_1"},
-            {info("LKP-LOAD:Success to load."), info("LKP-REMOVE:Success to remove the " + name)});
+        expect_events(Lines{"init fix_1 0", "op add,1," + name + ",fix_1"} +
+                          switched_off_first({"fix_1"}) +
+                          Lines{"delete fix_1 0x880 0", "op rm,1," + name + ",fix_1"},
+                      Lines{info("LKP-LOAD:Success to load.")} + deactivated_log() +
+                          Lines{info("LKP-REMOVE:Success to remove the " + name)});
         std::remove(name.c_str());
     }
     ASSERT_EQ(chdir(cwd), 0);

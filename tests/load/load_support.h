@@ -68,6 +68,43 @@ inline Lines take_log() {
     return texts;
 }
 
+// Whether this run has the upstream kernel model (the <name>_upstream run of
+// a BOTH_KERNELS test, see tests/CMakeLists.txt): there an inserted patch is
+// enabled by its insertion.
+inline bool upstream_kernel() {
+    return lkpsim::upstream_by_default();
+}
+
+// The enable write that switches an inserted patch off before its module is
+// removed in a rollback: upstream only, where the insertion enabled it.
+inline Lines switched_off(const std::string &patch) {
+    return upstream_kernel() ? Lines{"enable " + patch + " 0"} : Lines{};
+}
+
+// The enable writes of switching a package's patches off (given newest
+// first) before its removal: upstream only, where they are enabled.
+inline Lines switched_off_first(const Lines &newest_first) {
+    Lines lines;
+    for (const std::string &patch : newest_first) {
+        const Lines one = switched_off(patch);
+        lines.insert(lines.end(), one.begin(), one.end());
+    }
+    return lines;
+}
+
+// The log line of that switching off: upstream only.
+inline Lines deactivated_log() {
+    return upstream_kernel() ? Lines{"[LKP-INFO]:LKP-DEACTIVATE:Success to deactivate."} : Lines{};
+}
+
+// Upstream an enabled package cannot be removed: there it is switched off
+// first (its lines are switched_off_first() and deactivated_log()).
+inline void switch_off_if_upstream(const std::string &pkg) {
+    if (upstream_kernel()) {
+        EXPECT_EQ(navo_lkp_deactivate(pkg.c_str()), 0);
+    }
+}
+
 // The init and op lines of installing these patches of a package.
 inline Lines installed(const std::string &pkg, const Lines &patches) {
     Lines lines;

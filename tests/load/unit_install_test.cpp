@@ -1,5 +1,6 @@
 // Installing the units of a package: every way a unit can fail, and the
-// rollback of the units installed before it, newest first.
+// rollback of the units installed before it, newest first (on the upstream
+// kernel each rolled-back patch is switched off before its module goes).
 #include <cerrno>
 #include <functional>
 #include <ostream>
@@ -43,6 +44,7 @@ TEST_P(UnitFault, RollsBackTheUnitsBeforeIt) {
 
     EXPECT_EQ(navo_lkp_load(path.c_str()), row.rc);
     expect_events(Lines{"init fix_1 0", "op add,3,hotfix_01.tar.gz,fix_1"} + row.unit_history +
+                      switched_off("fix_1") +
                       Lines{"delete fix_1 0x880 0", "op rm,3,hotfix_01.tar.gz,fix_1"},
                   row.unit_log + Lines{kLoadFailed});
     EXPECT_EQ(lkpsim::records(), records);
@@ -191,7 +193,8 @@ INSTANTIATE_TEST_SUITE_P(
         UnitCase{"AddLineRefused",
                  unchanged,
                  fix_2_taken,
-                 {"init fix_2 0", "op! add,3,hotfix_01.tar.gz,fix_2", "delete fix_2 0x880 0"},
+                 Lines{"init fix_2 0", "op! add,3,hotfix_01.tar.gz,fix_2"} + switched_off("fix_2") +
+                     Lines{"delete fix_2 0x880 0"},
                  {kWriteFailed},
                  INVALID_ARGUMENT,
                  {}},
@@ -201,7 +204,8 @@ INSTANTIATE_TEST_SUITE_P(
                      fix_2_taken();
                      lkpsim::fail_next_delete(EPERM, "fix_2");
                  },
-                 {"init fix_2 0", "op! add,3,hotfix_01.tar.gz,fix_2", "delete fix_2 0x880 -1"},
+                 Lines{"init fix_2 0", "op! add,3,hotfix_01.tar.gz,fix_2"} + switched_off("fix_2") +
+                     Lines{"delete fix_2 0x880 -1"},
                  {err("Failed lkp rmmod, ret -1."), kWriteFailed},
                  INVALID_ARGUMENT,
                  {"fix_2"}}),
@@ -229,10 +233,12 @@ TEST_F(FailingUnit, FirstLeavesNothingToRollBack) {
 
 TEST_F(FailingUnit, LastRollsBackNewestFirst) {
     EXPECT_EQ(navo_lkp_load(build_with_missing_target(3).c_str()), TARGET_NOT_LOADED);
-    expect_events({"init fix_1 0", "op add,3,hotfix_01.tar.gz,fix_1", "init fix_2 0",
-                   "op add,3,hotfix_01.tar.gz,fix_2", "init fix_3 -65", "delete fix_2 0x880 0",
-                   "op rm,3,hotfix_01.tar.gz,fix_2", "delete fix_1 0x880 0",
-                   "op rm,3,hotfix_01.tar.gz,fix_1"},
+    expect_events(Lines{"init fix_1 0", "op add,3,hotfix_01.tar.gz,fix_1", "init fix_2 0",
+                        "op add,3,hotfix_01.tar.gz,fix_2", "init fix_3 -65"} +
+                      switched_off("fix_2") +
+                      Lines{"delete fix_2 0x880 0", "op rm,3,hotfix_01.tar.gz,fix_2"} +
+                      switched_off("fix_1") +
+                      Lines{"delete fix_1 0x880 0", "op rm,3,hotfix_01.tar.gz,fix_1"},
                   {target_line("fix_3"), kLoadFailed});
     expect_no_patches();
 }
@@ -242,10 +248,12 @@ TEST_F(FailingUnit, RollbackGoesOnPastAModuleItCannotRemove) {
     const std::string path = build_with_missing_target(3);
     lkpsim::fail_next_delete(EPERM, "fix_2");
     EXPECT_EQ(navo_lkp_load(path.c_str()), TARGET_NOT_LOADED);
-    expect_events({"init fix_1 0", "op add,3,hotfix_01.tar.gz,fix_1", "init fix_2 0",
-                   "op add,3,hotfix_01.tar.gz,fix_2", "init fix_3 -65", "delete fix_2 0x880 -1",
-                   "op rm,3,hotfix_01.tar.gz,fix_2", "delete fix_1 0x880 0",
-                   "op rm,3,hotfix_01.tar.gz,fix_1"},
+    expect_events(Lines{"init fix_1 0", "op add,3,hotfix_01.tar.gz,fix_1", "init fix_2 0",
+                        "op add,3,hotfix_01.tar.gz,fix_2", "init fix_3 -65"} +
+                      switched_off("fix_2") +
+                      Lines{"delete fix_2 0x880 -1", "op rm,3,hotfix_01.tar.gz,fix_2"} +
+                      switched_off("fix_1") +
+                      Lines{"delete fix_1 0x880 0", "op rm,3,hotfix_01.tar.gz,fix_1"},
                   {target_line("fix_3"), err("Failed lkp rmmod, ret -1."), kLoadFailed});
     EXPECT_EQ(lkpsim::records(), Lines{});
     EXPECT_EQ(lkpsim::inserted_modules(), (Lines{"tesvar", "fix_2"}));
@@ -256,10 +264,12 @@ TEST_F(FailingUnit, RollbackGoesOnPastARefusedRmLine) {
     const std::string path = build_with_missing_target(3);
     lkpsim::refuse_next_op(EINVAL, "rm");
     EXPECT_EQ(navo_lkp_load(path.c_str()), TARGET_NOT_LOADED);
-    expect_events({"init fix_1 0", "op add,3,hotfix_01.tar.gz,fix_1", "init fix_2 0",
-                   "op add,3,hotfix_01.tar.gz,fix_2", "init fix_3 -65", "delete fix_2 0x880 0",
-                   "op! rm,3,hotfix_01.tar.gz,fix_2", "delete fix_1 0x880 0",
-                   "op rm,3,hotfix_01.tar.gz,fix_1"},
+    expect_events(Lines{"init fix_1 0", "op add,3,hotfix_01.tar.gz,fix_1", "init fix_2 0",
+                        "op add,3,hotfix_01.tar.gz,fix_2", "init fix_3 -65"} +
+                      switched_off("fix_2") +
+                      Lines{"delete fix_2 0x880 0", "op! rm,3,hotfix_01.tar.gz,fix_2"} +
+                      switched_off("fix_1") +
+                      Lines{"delete fix_1 0x880 0", "op rm,3,hotfix_01.tar.gz,fix_1"},
                   {target_line("fix_3"), err("Failed rm op, pkg hotfix_01.tar.gz, patch fix_2."),
                    kLoadFailed});
     EXPECT_EQ(lkpsim::records(), Lines{"3,hotfix_01.tar.gz,fix_2"});

@@ -156,6 +156,20 @@ TEST_F(UpstreamRules, StalledPackageIsSwitchedBackWithoutWaitingForItself) {
     lkpsim::release_task(STUCK_TASK);
 }
 
+// An activation of a package whose load enabled it and whose transition
+// stalls changes nothing, so it does not wait for that transition either (a
+// boot activates every package it loads; with an hour's bound, waiting would
+// never end).
+TEST_F(UpstreamRules, ActivationOfAStalledLoadedPackageDoesNotWaitForItself) {
+    load_stuck("stuck_fix");
+    const WaitBound bound("3600");
+    EXPECT_EQ(navo_lkp_activate("stuck.tar.gz"), 0);
+    expect_events({}, {info("The pkg has already been activated before."),
+                       info("LKP-ACTIVATE:Success to activate.")});
+    EXPECT_EQ(lkpsim::patch_in_transition(), "stuck_fix");
+    lkpsim::release_task(STUCK_TASK);
+}
+
 // 8: the moment after a patch is disabled, when its module still answers
 // EAGAIN: the removal tries again.
 TEST_F(UpstreamRules, RemovalRetriesWhileThePatchIsFreed) {

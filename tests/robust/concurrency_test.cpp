@@ -1,7 +1,11 @@
 // Concurrent callers: while threads of this process and a second process
 // load and remove other packages, state queries, activation, removal, loads,
 // the owner query and strerror on one steady package must never see the
-// kernel's files torn (a spurious 9 or -257).
+// kernel's files torn (a spurious 9 or -257). Upstream a loaded package is
+// enabled and must be switched off before its removal, and a patch switched
+// off is freed for good: there every removal is preceded by a deactivation
+// and the steady package is only activated (each time a skip that reads the
+// kernel's files).
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -25,10 +29,21 @@ protected:
     }
 };
 
+// Removes a loaded package: upstream it is switched off first.
+int32_t unload(const char *name) {
+    if (lkpsim::upstream_by_default()) {
+        const int32_t rc = navo_lkp_deactivate(name);
+        if (rc != 0) {
+            return rc;
+        }
+    }
+    return navo_lkp_remove(name);
+}
+
 // Loads and removes a package of its own, counting the calls that fail.
 void churn(const std::string &path, const char *name, std::atomic<int> *failures) {
     for (int round = 0; round < CHURN_ROUNDS; ++round) {
-        if (navo_lkp_load(path.c_str()) != 0 || navo_lkp_remove(name) != 0) {
+        if (navo_lkp_load(path.c_str()) != 0 || unload(name) != 0) {
             ++*failures;
         }
     }
@@ -37,10 +52,13 @@ void churn(const std::string &path, const char *name, std::atomic<int> *failures
 // The same from other processes, through lkpctl: a failed run's output.
 std::string churn_in_other_processes(const std::string &path) {
     std::string failures;
+    std::vector<std::vector<std::string>> steps{{LKPCTL_PATH, "load", path}};
+    if (lkpsim::upstream_by_default()) {
+        steps.push_back({LKPCTL_PATH, "deactivate", "other.tar.gz"});
+    }
+    steps.push_back({LKPCTL_PATH, "remove", "other.tar.gz"});
     for (int round = 0; round < CHURN_ROUNDS; ++round) {
-        for (std::vector<std::string> words :
-             {std::vector<std::string>{LKPCTL_PATH, "load", path},
-              std::vector<std::string>{LKPCTL_PATH, "remove", "other.tar.gz"}}) {
+        for (const std::vector<std::string> &words : steps) {
             std::string out;
             std::string err;
             if (lkptest::run_words(words, &out, &err) != 0) {
@@ -82,9 +100,10 @@ TEST_F(Concurrency, NoTornReadsWhileOthersLoadAndRemove) {
         }
     });
     threads.emplace_back([&] {
+        const bool only_activate = lkpsim::upstream_by_default();
         for (int round = 0; !done; ++round) {
-            const int32_t rc =
-                round % 2 == 0 ? navo_lkp_activate(STEADY) : navo_lkp_deactivate(STEADY);
+            const int32_t rc = round % 2 == 0 || only_activate ? navo_lkp_activate(STEADY)
+                                                               : navo_lkp_deactivate(STEADY);
             bad_switches += rc != 0 ? 1 : 0;
         }
     });
@@ -93,7 +112,7 @@ TEST_F(Concurrency, NoTornReadsWhileOthersLoadAndRemove) {
     threads.emplace_back([&] {
         char owner[64] = {};
         while (!done) {
-            bad_loads += navo_lkp_load(again.c_str()) != 0 || navo_lkp_remove("again.tar.gz") != 0;
+            bad_loads += navo_lkp_load(again.c_str()) != 0 || unload("again.tar.gz") != 0;
             bad_owners += navo_lkp_last_patch_for_module("vmlinux", owner, sizeof owner) != 0;
             bad_owners += std::strcmp(navo_lkp_strerror(-257),
                                       "Invalid arguments:NULL-pointer,zero-size...") != 0;
@@ -114,7 +133,7 @@ TEST_F(Concurrency, NoTornReadsWhileOthersLoadAndRemove) {
     EXPECT_EQ(bad_switches, 0);
     EXPECT_EQ(bad_loads, 0);
     EXPECT_EQ(bad_owners, 0);
-    EXPECT_EQ(navo_lkp_remove(STEADY), 0);
+    EXPECT_EQ(unload(STEADY), 0);
     EXPECT_EQ(lkpsim::records(), std::vector<std::string>{});
     for (const std::string &line : lkpsim::take_log_texts()) {
         EXPECT_EQ(line.find("[LKP-ERR]"), std::string::npos) << line;

@@ -62,6 +62,11 @@ inline std::string state_file(const std::string &records) {
     return "livepatch state\nnum\tpatch\tstate\n" + records;
 }
 
+inline Lines operator+(Lines first, const Lines &second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
 const std::string NOT_EXISTENT = err("open_file: The file is not existent.");
 const std::string MISMATCH =
     err("The record is different between /proc/navo_lkp_list and /proc/livepatch/state.");

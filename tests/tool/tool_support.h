@@ -7,7 +7,19 @@
 #include <vector>
 
 #include "kernel_test.h"
+#include "lkpsim/lkpsim.h"
 #include "lkpsim/package_builder.h"
+
+// Skips a test on the upstream kernel model's run (lkpctl_test_upstream),
+// saying why: its scenes are the default model's, where a load leaves a
+// package disabled and a disabled patch can be enabled again. Each such test
+// names the test that covers the upstream model, where there is one.
+#define LKPTEST_DEFAULT_KERNEL_ONLY(reason)                            \
+    do {                                                               \
+        if (lkpsim::upstream_by_default()) {                           \
+            GTEST_SKIP() << "default kernel model only: " << (reason); \
+        }                                                              \
+    } while (false)
 
 namespace lkptest {
 

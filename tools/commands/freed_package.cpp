@@ -42,6 +42,22 @@ bool has_freed_patch(const std::string &package) {
     return false;
 }
 
+bool is_switched_already(const std::string &package, bool on) {
+    tesvar::PatchList patches;
+    int32_t count = 0;
+    if (!patches || tesvar::get_patch_list(package.c_str(), patches.head(), &count) != 0 ||
+        count == 0) {
+        return false;
+    }
+    tesvar::list_head *head = patches.head();
+    for (tesvar::list_head *pos = head->next; pos != head; pos = pos->next) {
+        if (tesvar::is_patch_enabled(tesvar::node_of(pos)->patch_name) != on) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool has_store_copy(const Invocation &inv, const std::string &package) {
     return is_plain_name(package) && is_regular_file(store_dir(inv) + "/" + package);
 }

@@ -16,6 +16,12 @@ namespace lkpctl {
 // True when a patch of the loaded package has no livepatch directory.
 bool has_freed_patch(const std::string &package);
 
+// True when the loaded package has patches and the kernel shows every one
+// of them switched the asked way ("enabled" reading 1, or 0 or freed for
+// off): a switch then changes nothing, and a cancelled command has nothing to
+// take back.
+bool is_switched_already(const std::string &package, bool on);
+
 // True when the store of inv (the same store boot applies) holds a copy of
 // package that reload_freed can load.
 bool has_store_copy(const Invocation &inv, const std::string &package);

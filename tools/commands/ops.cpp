@@ -70,9 +70,10 @@ const char *state_word(int32_t number) {
 }
 
 // A command that ended well can be cancelled by an operator's signal: the
-// change is then taken back.
-Outcome undoable(Outcome outcome, Change change, const std::string &package) {
-    if (outcome.exit_status == EXIT_OK) {
+// change is then taken back. `changed` false: the command found everything
+// as asked and changed nothing, so there is nothing to take back.
+Outcome undoable(Outcome outcome, Change change, const std::string &package, bool changed = true) {
+    if (outcome.exit_status == EXIT_OK && changed) {
         outcome.undo = [change, package] { return undo_change(change, package); };
     }
     return outcome;
@@ -102,11 +103,12 @@ Outcome run_validate(const Invocation &inv) {
 Outcome run_activate(const Invocation &inv) {
     const std::string &package = inv.args[0];
     if (!has_freed_patch(package) || !has_store_copy(inv, package)) {
+        const bool was_on = is_switched_already(package, true);
         const Outcome outcome = package_op(navo_lkp_activate, inv, "activated");
         // Freed only now, or with no store copy: reload_freed says what to run.
         if (outcome.result != tesvar::LKP_OPEN_FAILED || !has_freed_patch(package)) {
             return undoable(finish_transitions(inv, outcome, package, Change::Activate),
-                            Change::Activate, package);
+                            Change::Activate, package, !was_on);
         }
     }
     const Reloaded reloaded = reload_freed(inv, package);
@@ -121,9 +123,10 @@ Outcome run_activate(const Invocation &inv) {
 }
 
 Outcome run_deactivate(const Invocation &inv) {
+    const bool was_off = is_switched_already(inv.args[0], false);
     return undoable(finish_transitions(inv, package_op(navo_lkp_deactivate, inv, "deactivated"),
                                        inv.args[0], Change::Deactivate),
-                    Change::Deactivate, inv.args[0]);
+                    Change::Deactivate, inv.args[0], !was_off);
 }
 
 // An active package is deactivated first: a real kernel refuses to remove

@@ -193,13 +193,39 @@ long current_syscall(pid_t pid) {
 class LkpctlRobustTest : public ToolTest {
 protected:
     // PKG registered as p1, p2, both disabled.
+    // Upstream the insertion enabled the patches (and a disabled one would
+    // be freed); on the default kernel they are disabled.
     static void arrange_package() {
         for (const char *patch : {"p1", "p2"}) {
             lkpsim::insert_patch(patch);
             lkpsim::register_patch(2, PKG, patch);
-            lkpsim::set_patch_state(patch, "disabled");
+            if (!lkpsim::upstream_by_default()) {
+                lkpsim::set_patch_state(patch, "disabled");
+            }
         }
         lkpsim::clear_history();
+    }
+
+    // The switch the arranged package can make: on the default kernel it is
+    // switched on, upstream off.
+    struct Change {
+        std::string command;  // "activate" or "deactivate"
+        std::string done;     // what the tool prints when it is done
+        Expected state;       // lkpctl --no-wait state PKG before the change
+        std::vector<std::string> history;
+    };
+    static Change change() {
+        const std::vector<std::string> state{"--no-wait", "state", PKG};
+        if (lkpsim::upstream_by_default()) {
+            return {"deactivate",
+                    std::string(PKG) + ": deactivated\n",
+                    {state, 0, "enabled 5\n", ""},
+                    {"enable p2 0", "enable p1 0"}};
+        }
+        return {"activate",
+                std::string(PKG) + ": activated\n",
+                {state, 3, "disabled 2\n", ""},
+                {"enable p1 1", "enable p2 1"}};
     }
 };
 
@@ -215,37 +241,38 @@ TEST_F(LkpctlRobustTest, FailedWritesOfOutputExitOne) {
 
 TEST_F(LkpctlRobustTest, NoWaitFailsAtOnceWhileAnotherHoldsTheLock) {
     arrange_package();
+    const Change c = change();
     HeldLock other(TOOL_LOCK);
-    const std::string held =
-        "lkpctl: activate: another lkpctl is changing the kernel's patches (lock "
-        "/run/lkpctl.lock held); not waiting (--no-wait)\n";
-    expect_run(lkpctl({"--no-wait", "activate", PKG}),
-               {{"--no-wait", "activate", PKG},
+    const std::string held = "lkpctl: " + c.command +
+                             ": another lkpctl is changing the kernel's patches (lock "
+                             "/run/lkpctl.lock held); not waiting (--no-wait)\n";
+    expect_run(lkpctl({"--no-wait", c.command, PKG}),
+               {{"--no-wait", c.command, PKG},
                 1,
                 "",
-                held + failure("activate", -EWOULDBLOCK, navo_lkp_strerror(-EWOULDBLOCK))});
+                held + failure(c.command, -EWOULDBLOCK, navo_lkp_strerror(-EWOULDBLOCK))});
     EXPECT_EQ(lkpsim::history(), std::vector<std::string>{});
     // Commands that only read take no lock.
-    expect_run(lkpctl({"--no-wait", "state", PKG}),
-               {{"--no-wait", "state", PKG}, 3, "disabled 2\n", ""});
+    expect_run(lkpctl(c.state.args), c.state);
     other.release();
-    expect_run(lkpctl({"--no-wait", "activate", PKG}),
-               {{"--no-wait", "activate", PKG}, 0, std::string(PKG) + ": activated\n", ""});
+    expect_run(lkpctl({"--no-wait", c.command, PKG}),
+               {{"--no-wait", c.command, PKG}, 0, c.done, ""});
 }
 
 TEST_F(LkpctlRobustTest, WaitsForTheLockAndSaysSo) {
     arrange_package();
+    const Change c = change();
     HeldLock other(TOOL_LOCK);
-    Background tool({"activate", PKG});
+    Background tool({c.command, PKG});
     // Held past the one second after which the tool says it waits.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_EQ(lkpsim::history(), std::vector<std::string>{});
     other.release();
     const ToolRun run = tool.finish();
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, std::string(PKG) + ": activated\n");
+    EXPECT_EQ(run.out, c.done);
     EXPECT_EQ(run.err, "lkpctl: waiting for another lkpctl to finish (lock /run/lkpctl.lock)...\n");
-    EXPECT_EQ(lkpsim::history(), (std::vector<std::string>{"enable p1 1", "enable p2 1"}));
+    EXPECT_EQ(lkpsim::history(), c.history);
 }
 
 struct SignalCase {
@@ -271,6 +298,10 @@ TEST_P(LkpctlSignalTest, SignalDuringALibraryCallUndoesTheCommandAfterIt) {
         GTEST_SKIP() << "a user-mode emulator keeps the program's signal mask to itself, so "
                         "the test cannot see when the tool is inside its library call";
     }
+    LKPTEST_DEFAULT_KERNEL_ONLY(
+        "an activation that switches a disabled package on; upstream a "
+        "disabled patch is freed, and an activation finds the package "
+        "enabled already");
     const SignalCase &row = GetParam();
     arrange_package();
     HeldLock writer(KERNEL_FILES_LOCK);
@@ -287,6 +318,34 @@ TEST_P(LkpctlSignalTest, SignalDuringALibraryCallUndoesTheCommandAfterIt) {
     EXPECT_EQ(lkpsim::history(), (std::vector<std::string>{"enable p1 1", "enable p2 1",
                                                            "enable p2 0", "enable p1 0"}));
     EXPECT_EQ(lkpsim::patch_state("p1"), "disabled");
+}
+
+// A switch that found the package switched already changed nothing: a
+// signal then takes nothing back (an activation undone so would disable the
+// package, and upstream the kernel would free it).
+TEST_F(LkpctlRobustTest, CancelledSwitchThatChangedNothingTakesNothingBack) {
+    if (!emulator_words().empty()) {
+        GTEST_SKIP() << "a user-mode emulator keeps the program's signal mask to itself";
+    }
+    arrange_package();
+    if (!lkpsim::upstream_by_default()) {
+        lkpsim::set_patch_state("p1", "enabled");
+        lkpsim::set_patch_state("p2", "enabled");
+        lkpsim::clear_history();
+    }
+    HeldLock writer(KERNEL_FILES_LOCK);
+    Background tool({"activate", PKG});
+    ASSERT_TRUE(tool.signals_blocked());
+    ASSERT_EQ(kill(tool.pid(), SIGINT), 0);
+    writer.release();
+    const ToolRun run = tool.finish();
+    EXPECT_EQ(run.status, 130);
+    EXPECT_EQ(run.out, std::string(PKG) + ": activated\n");
+    EXPECT_EQ(run.err,
+              "lkpctl: activate: SIGINT received; stopped after the operation completed\n");
+    EXPECT_EQ(lkpsim::history(), std::vector<std::string>{});
+    EXPECT_EQ(lkpsim::patch_state("p1"), "enabled");
+    EXPECT_EQ(lkpsim::patch_state("p2"), "enabled");
 }
 
 // A load cancelled the same way is taken out again; a query has nothing to
@@ -359,8 +418,12 @@ TEST_F(LkpctlRobustTest, CancelledBootUndoesWhatItApplied) {
                   failure("boot", -EINTR, "Interrupted system call"));
     EXPECT_EQ(lkpsim::history("op"),
               (std::vector<std::string>{"op add,1,a.tar.gz,afix_1", "op rm,1,a.tar.gz,afix_1"}));
-    EXPECT_EQ(lkpsim::history("enable"),
-              (std::vector<std::string>{"enable afix_1 1", "enable afix_1 0"}));
+    // Upstream the load enabled the patch; the default kernel's boot enables it.
+    const std::vector<std::string> switches =
+        lkpsim::upstream_by_default()
+            ? std::vector<std::string>{"enable afix_1 0"}
+            : std::vector<std::string>{"enable afix_1 1", "enable afix_1 0"};
+    EXPECT_EQ(lkpsim::history("enable"), switches);
     EXPECT_TRUE(lkpsim::records().empty());
 }
 

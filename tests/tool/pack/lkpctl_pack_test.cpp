@@ -407,12 +407,17 @@ TEST_F(LkpctlPackTest, CheckAgreesWithLoadOnPackageNames) {
         {"hot,fix.tar.gz", "package name 'hot,fix.tar.gz' " + BAD_CHARACTER},
         {too_long, "package name '" + too_long + "' is longer than 63 characters"},
     };
+    // Upstream the loaded package is enabled: the removal switches it off first.
+    const std::string switched_off =
+        lkpsim::upstream_by_default() ? ": active: deactivated first\n" : "";
     for (const auto &[name, problem] : cases) {
         const std::string file = build(lkpsim::simple_package(name, 1));
         if (problem.empty()) {
+            const std::string removed =
+                (switched_off.empty() ? "" : name + switched_off) + name + ": removed\n";
             run_steps({{{"check", file}, 0, name + ": 1 unit(s)\n  fix_1.tar.gz  fix_1\n", ""},
                        {{"load", file}, 0, name + ": loaded\n", ""},
-                       {{"remove", name}, 0, name + ": removed\n", ""}});
+                       {{"remove", name}, 0, removed, ""}});
         } else {
             run_steps({{{"check", file}, 1, "", check_failure(problem)},
                        // The load's failure explains itself with the check's finding.

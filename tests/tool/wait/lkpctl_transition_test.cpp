@@ -75,7 +75,16 @@ protected:
     }
 };
 
+// The scenes of an activation's transition after a load: upstream the load
+// itself makes that transition (StalledLoadIsDisabledAndRemoved,
+// StalledDeactivationIsEnabledAgain and BootLoadsEveryPackageOnAnUpstreamKernel
+// cover it there).
+const char *const kActivationAfterLoad =
+    "the activation's transition of a package the load left disabled; upstream the load makes "
+    "that transition";
+
 TEST_F(LkpctlTransitionTest, InstantTransitionEndsTheWaitAtOnce) {
+    LKPTEST_DEFAULT_KERNEL_ONLY(kActivationAfterLoad);
     load_package();
     expect_untimed({"activate", PKG, "--wait=5"}, 0,
                    PKG + ": activated\n" + PKG + ": no patch in transition after T s\n", "");
@@ -93,6 +102,7 @@ TEST_F(LkpctlTransitionTest, InstantTransitionEndsTheWaitAtOnce) {
 // The sleeper switches once woken by the signal, sent after a quarter of
 // the timeout.
 TEST_F(LkpctlTransitionTest, SignalEndsAStalledTransition) {
+    LKPTEST_DEFAULT_KERNEL_ONLY(kActivationAfterLoad);
     load_package();
     lkpsim::set_transition_scene(lkpsim::TransitionScene::AfterSignal);
     expect_untimed({"activate", PKG, "--wait=2"}, 0,
@@ -104,6 +114,7 @@ TEST_F(LkpctlTransitionTest, SignalEndsAStalledTransition) {
 }
 
 TEST_F(LkpctlTransitionTest, TaskReleasedInTimeEndsTheWaitWithoutASignal) {
+    LKPTEST_DEFAULT_KERNEL_ONLY(kActivationAfterLoad);
     load_package();
     lkpsim::set_transition_scene(lkpsim::TransitionScene::UntilReleased);
     lkpsim::release_task_after(SLEEPER, 200);
@@ -113,6 +124,7 @@ TEST_F(LkpctlTransitionTest, TaskReleasedInTimeEndsTheWaitWithoutASignal) {
 }
 
 TEST_F(LkpctlTransitionTest, StalledActivationIsNamedAndUndone) {
+    LKPTEST_DEFAULT_KERNEL_ONLY(kActivationAfterLoad);
     load_package();
     lkpsim::set_transition_scene(lkpsim::TransitionScene::UntilReleased);
     const std::string prefix = "lkpctl: activate: ";
@@ -127,6 +139,7 @@ TEST_F(LkpctlTransitionTest, StalledActivationIsNamedAndUndone) {
 }
 
 TEST_F(LkpctlTransitionTest, StalledActivationInJson) {
+    LKPTEST_DEFAULT_KERNEL_ONLY(kActivationAfterLoad);
     load_package();
     lkpsim::set_transition_scene(lkpsim::TransitionScene::UntilReleased);
     const std::string task =
@@ -215,6 +228,7 @@ TEST_F(LkpctlTransitionTest, RemoveWhoseDeactivationStallsRemovesNothing) {
 // On a terminal, one progress line rewritten in place about once a second,
 // ended before the result is printed.
 TEST_F(LkpctlTransitionTest, ProgressOnATerminal) {
+    LKPTEST_DEFAULT_KERNEL_ONLY(kActivationAfterLoad);
     if (emulated()) {
         GTEST_SKIP() << "script would start the emulated lkpctl natively";
     }
@@ -246,6 +260,7 @@ TEST_F(LkpctlTransitionTest, ProgressOnATerminal) {
 // Ctrl-C during the wait: the signal is held back until the command is
 // undone, as on a timeout, and then ends lkpctl.
 TEST_F(LkpctlTransitionTest, InterruptedWaitIsUndone) {
+    LKPTEST_DEFAULT_KERNEL_ONLY(kActivationAfterLoad);
     if (emulated()) {
         GTEST_SKIP() << "timeout would start the emulated lkpctl natively";
     }
@@ -322,6 +337,7 @@ TEST_F(LkpctlTransitionTest, StalledBootPackageIsUndoneAndTheNextTried) {
 // status names the patches in transition; the kernel keeps no start time,
 // so it does not say since when.
 TEST_F(LkpctlTransitionTest, StatusShowsAPatchInTransition) {
+    LKPTEST_DEFAULT_KERNEL_ONLY(kActivationAfterLoad);
     load_package();
     lkpsim::set_transition_scene(lkpsim::TransitionScene::UntilReleased);
     ASSERT_EQ(lkpctl({"activate", PKG}).status, 0);
