@@ -50,31 +50,40 @@ cmake --build "$build" -j"$(nproc)"
 
 if [ "$mode" = --valgrind ]; then
   # Each test executable once under valgrind (they fork the simulated
-  # kernel side's server, whose exit is not reported). Definite and indirect
-  # leaks are errors; so is a descriptor open at exit that the test did not
-  # inherit.
-  status=0
-  log=$(mktemp)
-  trap 'rm -f "$log" "$log.out"' EXIT
-  # A test's stdin is /dev/null: a program it starts on a terminal (script)
-  # would otherwise read the rest of this list.
-  while IFS= read -r test; do
-    echo "== valgrind ${test#"$build"/}"
-    code=0
+  # kernel side's server, whose exit is not reported), one per core: each
+  # lives in private namespaces of its own. Definite and indirect leaks are
+  # errors; so is a descriptor open at exit that the test did not inherit.
+  logs=$(mktemp -d)
+  trap 'rm -rf "$logs"' EXIT
+  # TEST LOGS: runs one test; its output, valgrind's log and its exit status
+  # go to LOGS under the test's path with "/" turned into "_". Its stdin is
+  # /dev/null: a program it starts on a terminal (script) reads nothing.
+  run_under_valgrind() {
+    local test=$1 into=$2/${1//\//_} code=0
     valgrind --vgdb=no --error-exitcode=99 --leak-check=full \
       --show-leak-kinds=definite,indirect --errors-for-leak-kinds=definite,indirect \
-      --track-fds=yes --child-silent-after-fork=yes -q --log-file="$log" \
-      "$test" --gtest_brief=1 </dev/null >"$log.out" 2>&1 || code=$?
-    cat "$log.out"
+      --track-fds=yes --child-silent-after-fork=yes -q --log-file="$into.vg" \
+      "$test" --gtest_brief=1 </dev/null >"$into.out" 2>&1 || code=$?
+    echo "$code" >"$into.code"
+  }
+  export -f run_under_valgrind
+  find "$build/tests" -type f -executable -name '*_test' -print0 | sort -z |
+    xargs -0 -n1 -P"$(nproc)" bash -c 'run_under_valgrind "$1" "$0"' "$logs"
+  status=0
+  while IFS= read -r -d '' test; do
+    into=$logs/${test//\//_}
+    echo "== valgrind ${test#"$build"/}"
+    cat "$into.out"
+    code=$(cat "$into.code")
     if [ "$code" -eq 77 ]; then
       # The host lacks what the simulated kernel side needs: every test skipped.
-      echo "${test##*/}: $(sed -n 's/.*\[  SKIPPED \] //p' "$log.out" | head -1)" \
+      echo "${test##*/}: $(sed -n 's/.*\[  SKIPPED \] //p' "$into.out" | head -1)" \
         >>"$results/skipped-executables"
-    elif [ "$code" -ne 0 ] || ! scripts/valgrind_fds.awk "$log"; then
+    elif [ "$code" -ne 0 ] || ! scripts/valgrind_fds.awk "$into.vg"; then
       status=1
-      cat "$log"
+      cat "$into.vg"
     fi
-  done < <(find "$build/tests" -type f -executable -name '*_test' | sort)
+  done < <(find "$build/tests" -type f -executable -name '*_test' -print0 | sort -z)
   report_skips
   exit $status
 fi
