@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -39,6 +40,16 @@ std::string built_program(const std::string &built_path) {
     const std::filesystem::path relative =
         std::filesystem::path(built_path).lexically_relative(LKPCTL_TEST_DIR);
     return (exe_dir / relative).lexically_normal().string();
+}
+
+std::vector<std::string> emulator_words() {
+    std::vector<std::string> words;
+    const char *emulator = std::getenv("LKPSIM_EMULATOR");
+    std::istringstream text(emulator != nullptr ? emulator : "");
+    for (std::string word; text >> word;) {
+        words.push_back(word);
+    }
+    return words;
 }
 
 ToolRun run_tool(const std::string &program, const std::vector<std::string> &args) {

@@ -37,6 +37,12 @@ std::string built_program(const std::string &built_path);
 
 // Runs program with args inside the namespace, its module calls answered by
 // the simulated kernel side, and collects its output.
+// The words that start a program of this test's own architecture: the
+// user-mode emulator's when the suite runs emulated ($LKPSIM_EMULATOR, as
+// lkpsim::run_program uses it), none natively. A host program (sh, timeout)
+// that starts lkpctl needs them before lkpctl's path.
+std::vector<std::string> emulator_words();
+
 ToolRun run_tool(const std::string &program, const std::vector<std::string> &args);
 
 // The bytes of a file ("" when it cannot be read).

@@ -31,19 +31,6 @@ constexpr const char *PKG = "pkgA.tar.gz";
 constexpr int POLLS = 2000;
 constexpr auto POLL_INTERVAL = std::chrono::milliseconds(5);
 
-// The words that start a program of this test's own architecture: the
-// user-mode emulator's when the suite runs emulated ($LKPSIM_EMULATOR, as
-// lkpsim::run_program uses it), none natively.
-std::vector<std::string> emulator_words() {
-    std::vector<std::string> words;
-    const char *emulator = std::getenv("LKPSIM_EMULATOR");
-    std::istringstream text(emulator != nullptr ? emulator : "");
-    for (std::string word; text >> word;) {
-        words.push_back(word);
-    }
-    return words;
-}
-
 // "qemu-ppc-static -L /usr/powerpc-linux-gnu lkpctl" for a shell line, or "lkpctl".
 std::string shell_tool() {
     std::string line;

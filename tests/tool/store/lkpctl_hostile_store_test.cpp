@@ -71,7 +71,11 @@ protected:
     // lkpctl under a bound, for cases where today's code blocks for ever.
     ToolRun bounded(const std::vector<std::string> &args) {
         // SIGKILL 5 s after the SIGTERM: a tool that defers SIGTERM still ends.
-        std::vector<std::string> words{"-k", "5", "60", built_program(LKPCTL_PATH)};
+        std::vector<std::string> words{"-k", "5", "60"};
+        for (const std::string &word : emulator_words()) {
+            words.push_back(word);
+        }
+        words.push_back(built_program(LKPCTL_PATH));
         for (const std::string &arg : args) {
             words.push_back(expand(arg));
         }
