@@ -9,7 +9,7 @@
 
 #include <linux/stringify.h>
 
-#include "lkp_patch.h"
+#include "../lkp_patch.h"
 
 static const char *patched_slot(void)
 {
