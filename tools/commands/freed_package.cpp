@@ -8,6 +8,7 @@
 #include "kernel/transition_wait.h"
 #include "store.h"
 #include "tesvar.h"
+#include "transition_command.h"
 
 namespace lkpctl {
 
@@ -69,7 +70,9 @@ Reloaded reload_freed(const Invocation &inv, const std::string &package) {
                                   "; bring it back with: lkpctl remove " + package +
                                   " && lkpctl load <package file>"};
     }
-    int32_t result = navo_lkp_remove(package.c_str());
+    // A deactivation cut off half-way leaves its first patches enabled: the
+    // kernel refuses to remove those until they are disabled too.
+    int32_t result = take_out(inv, package).result;
     if (result != 0) {
         return Reloaded{result, "the kernel freed the disabled patches of " + package +
                                     "; removing it to load it again failed"};

@@ -1,0 +1,86 @@
+// Commands cut off half-way (a killed deactivation, an operator's Ctrl-C
+// during remove) and what the next command makes of that, on both kernel
+// models, each run as a subprocess on the simulated kernel side.
+#include <sys/utsname.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "lkpsim/lkpsim.h"
+#include "tool_support.h"
+
+namespace lkptest {
+namespace {
+
+const std::string FREED = "the kernel freed the disabled patches of a.tar.gz";
+
+std::string store() {
+    struct utsname identity {};
+    (void)uname(&identity);
+    return "%D/root/var/lib/tesvar/" + std::string(identity.release);
+}
+
+// Writes text to a patch's enabled switch, as the library does: 0, or the errno.
+int switch_patch(const std::string &patch, const char *text) {
+    const std::string path = "/sys/kernel/livepatch/" + patch + "/enabled";
+    FILE *stream = std::fopen(path.c_str(), "w");
+    if (stream == nullptr) {
+        return errno;
+    }
+    const bool written = std::fputs(text, stream) >= 0;
+    return std::fclose(stream) == 0 && written ? 0 : errno;
+}
+
+class LkpctlCutOffTest : public ToolTest {
+protected:
+    // a.tar.gz of three patches installed and applied by boot, then its
+    // deactivation cut off after two of them (it goes last to first): on
+    // an upstream kernel those two are freed, the first stays enabled.
+    void half_deactivated() {
+        build_simple("a.tar.gz", {"ext4", "nfs", "ext4"}, "afix_");
+        run_steps({{{"install", "--root", "%D/root", "%D/a.tar.gz"},
+                    0,
+                    "a.tar.gz: installed\nboot order: a.tar.gz\n",
+                    ""},
+                   {{"boot", "--root", "%D/root"}, 0, "a.tar.gz: applied\n", ""}});
+        ASSERT_EQ(switch_patch("afix_3", "0"), 0);
+        ASSERT_EQ(switch_patch("afix_2", "0"), 0);
+        ASSERT_EQ(lkpsim::patch_state("afix_1"), "enabled");
+        ASSERT_EQ(lkpsim::records().size(), 3u);
+    }
+    void expect_whole_and_enabled() {
+        EXPECT_EQ(lkpsim::records().size(), 3u);
+        for (const char *patch : {"afix_1", "afix_2", "afix_3"}) {
+            EXPECT_EQ(lkpsim::patch_state(patch), "enabled") << patch;
+            EXPECT_TRUE(lkpsim::module_inserted(patch)) << patch;
+        }
+    }
+};
+
+// boot brings the package back whole: upstream by taking it out (its
+// enabled first patch disabled before the removal) and loading it again.
+TEST_F(LkpctlCutOffTest, BootMendsAPackageWhoseDeactivationWasCutOff) {
+    half_deactivated();
+    const std::string line =
+        lkpsim::upstream_by_default()
+            ? "a.tar.gz: reloaded (the kernel had freed its disabled patches)\n"
+            : "a.tar.gz: activated\n";
+    run_steps({{{"boot", "--root", "%D/root"}, 0, line, ""},
+               {{"state", "a.tar.gz"}, 0, "enabled 5\n", ""}});
+    expect_whole_and_enabled();
+}
+
+// activate does the same from the store.
+TEST_F(LkpctlCutOffTest, ActivateMendsAPackageWhoseDeactivationWasCutOff) {
+    half_deactivated();
+    const std::string line = lkpsim::upstream_by_default()
+                                 ? "a.tar.gz: activated: " + FREED +
+                                       "; removed and loaded again from " + store() + "/a.tar.gz\n"
+                                 : "a.tar.gz: activated\n";
+    run_steps({{{"activate", "--root", "%D/root", "a.tar.gz"}, 0, line, ""},
+               {{"state", "a.tar.gz"}, 0, "enabled 5\n", ""}});
+    expect_whole_and_enabled();
+}
+
+}  // namespace
+}  // namespace lkptest
