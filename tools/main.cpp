@@ -149,7 +149,8 @@ const Command COMMANDS[] = {
      "transition; not since when: the kernel does not say), and each installed package of "
      "the kernel release with whether it is loaded. When something needs an operator (no "
      "live patching, the patch manager missing, a package installed but not loaded, loaded "
-     "but not installed and so lost at reboot, partially loaded, or in transition) the first "
+     "but not installed and so lost at reboot, partially loaded, half switched by a switch "
+     "cut off half-way, or in transition) the first "
      "line says so, the last lines list each finding, and the exit status is 3.",
      0, 0, STORE_OPTIONS, STORE_OPTION_COUNT, run_status},
     {"repair", "", "remove what a crash left: orphan patch modules, partial packages",

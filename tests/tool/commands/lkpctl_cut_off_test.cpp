@@ -82,5 +82,28 @@ TEST_F(LkpctlCutOffTest, ActivateMendsAPackageWhoseDeactivationWasCutOff) {
     expect_whole_and_enabled();
 }
 
+// status says that the package's fix is only half in force, and exits 3.
+TEST_F(LkpctlCutOffTest, StatusReportsAHalfSwitchedPackage) {
+    half_deactivated();
+    const std::string finding =
+        "a.tar.gz is half switched (1 of 3 patches enabled): lkpctl boot mends it when it is "
+        "installed; else lkpctl activate or deactivate it";
+    const ToolRun text = lkpctl({"status", "--root", "%D/root"});
+    EXPECT_EQ(text.status, 3) << text.out << text.err;
+    EXPECT_EQ(text.out.substr(0, text.out.find('\n') + 1), "needs an operator: " + finding + "\n");
+    EXPECT_NE(text.out.find("needs an operator:\n  " + finding + "\n"), std::string::npos)
+        << text.out;
+    const ToolRun json = lkpctl({"status", "--json", "--root", "%D/root"});
+    EXPECT_EQ(json.status, 3) << json.out << json.err;
+    EXPECT_NE(
+        json.out.find(R"({"kind":"half-switched","package":"a.tar.gz","text":")" + finding + "\"}"),
+        std::string::npos)
+        << json.out;
+    const ToolRun boot = lkpctl({"boot", "--root", "%D/root"});
+    EXPECT_EQ(boot.status, 0) << boot.out << boot.err;
+    const ToolRun mended = lkpctl({"status", "--root", "%D/root"});
+    EXPECT_EQ(mended.status, 0) << mended.out << mended.err;
+}
+
 }  // namespace
 }  // namespace lkptest
