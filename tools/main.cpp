@@ -77,8 +77,10 @@ const Command COMMANDS[] = {
      "Removes each patch module of package NAME from the kernel and unregisters it, newest "
      "first. An active package is deactivated first, and its transition waited for (--wait's "
      "time, 60 s by default; one that stalls is enabled again and nothing is removed): it says "
-     "so.",
-     ONE, ONE, nullptr, 0, run_remove},
+     "so. Cancelled by a signal, the removal is taken back when the store under --root (the "
+     "one boot applies) holds the package: it is loaded again from there and switched as it "
+     "was.",
+     ONE, ONE, BOOT_OPTIONS, BOOT_OPTION_COUNT, run_remove},
     {"list", "", "list the registered packages, their patches and states",
      "Prints every registered package with its patches in registration order and the state "
      "word of each, as the control file /proc/navo_lkp_list and the state file "

@@ -89,4 +89,24 @@ Reloaded reload_freed(const Invocation &inv, const std::string &package) {
                            "; removed and loaded again from " + path};
 }
 
+std::string load_back(const Invocation &inv, const std::string &package, bool active) {
+    const std::string path = store_dir(inv) + "/" + package;
+    int32_t result = navo_lkp_load(path.c_str());
+    if (result != 0) {
+        return "could not load it again from " + path + ": " + std::to_string(result) + " " +
+               navo_lkp_strerror(result);
+    }
+    // An upstream kernel enables a patch as it inserts it.
+    const bool on = navo_lkp_state(package.c_str()) == STATE_ENABLED;
+    if (active != on) {
+        result = active ? navo_lkp_activate(package.c_str()) : navo_lkp_deactivate(package.c_str());
+    }
+    const char *switched = active ? "activated" : "deactivated";
+    if (result != 0) {
+        return "loaded again from " + path + "; could not switch it as it was (" + switched +
+               "): " + std::to_string(result) + " " + navo_lkp_strerror(result);
+    }
+    return "loaded again from " + path + (active ? " and activated" : "");
+}
+
 }  // namespace lkpctl
