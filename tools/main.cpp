@@ -139,7 +139,8 @@ const Command COMMANDS[] = {
     {"boot", "", "load and activate every installed package, in order",
      "Applies the store of the running kernel release in its order: each package is loaded and "
      "activated, activated if it is loaded but disabled, and left alone if it is active; one "
-     "partially loaded is taken out and loaded again (\"reloaded\"). A "
+     "partially loaded is taken out and loaded again (\"reloaded\"); a patch module of one of "
+     "its units that a killed load left without a record is removed first. A "
      "failure is reported and the next package is tried; the exit status is 1 if any failed. "
      "With --wait[=SECONDS], each package it loads or activates must finish its transition "
      "first, as with load --wait; one that stalls is undone and fails with -110. "

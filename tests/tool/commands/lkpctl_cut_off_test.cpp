@@ -105,5 +105,32 @@ TEST_F(LkpctlCutOffTest, StatusReportsAHalfSwitchedPackage) {
     EXPECT_EQ(mended.status, 0) << mended.out << mended.err;
 }
 
+// A load killed between a module's insertion and its record leaves an orphan
+// patch module, and the kernel then refuses that module: boot removes the
+// orphans that are units of the package it loads, and only those.
+TEST_F(LkpctlCutOffTest, BootRemovesWhatAKilledLoadOfTheSamePackageLeft) {
+    build_simple("a.tar.gz", {"ext4", "nfs"}, "afix_");
+    build_simple("c.tar.gz", {"nfs"}, "cfix_");
+    run_steps({{{"install", "--root", "%D/root", "%D/a.tar.gz", "%D/c.tar.gz"},
+                0,
+                "a.tar.gz: installed\nc.tar.gz: installed\nboot order: a.tar.gz, c.tar.gz\n",
+                ""}});
+    lkpsim::insert_patch("afix_1", {"ext4"});
+    lkpsim::insert_patch("zfix_9");
+    run_steps({{{"boot", "--root", "%D/root"},
+                0,
+                "a.tar.gz: applied (a killed load had left patch module afix_1 without its "
+                "record: removed first)\nc.tar.gz: applied\n",
+                ""},
+               {{"state", "a.tar.gz"}, 0, "enabled 5\n", ""}});
+    EXPECT_EQ(lkpsim::records().size(), 3u);
+    EXPECT_TRUE(lkpsim::module_inserted("zfix_9")) << "another package's orphan is repair's";
+    const ToolRun status = lkpctl({"status", "--root", "%D/root"});
+    EXPECT_EQ(status.status, 3) << status.out << status.err;
+    EXPECT_NE(status.out.find("patch module zfix_9 is in the kernel without a record"),
+              std::string::npos)
+        << status.out;
+}
+
 }  // namespace
 }  // namespace lkptest
