@@ -159,7 +159,7 @@ Applied apply_now(const Invocation &inv, const StoreDir &store, const std::strin
             return failed(name, tesvar::LKP_FILE_MISSING,
                           missing ? path + " does not exist" : regular.detail);
         }
-        const Applied cleared = remove_own_orphans(name, path, orphans, &orphans_removed);
+        Applied cleared = remove_own_orphans(name, path, orphans, &orphans_removed);
         if (cleared.result != 0) {
             return cleared;
         }

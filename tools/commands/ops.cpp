@@ -144,8 +144,7 @@ Outcome run_remove(const Invocation &inv) {
     }
     outcome.data = JsonObject().string("package", name).str();
     if (outcome.exit_status == EXIT_OK && stored) {
-        const Invocation here = inv;
-        outcome.undo = [here, name, was_active] { return load_back(here, name, was_active); };
+        outcome.undo = [inv, name, was_active] { return load_back(inv, name, was_active); };
     }
     return outcome;
 }

@@ -12,7 +12,7 @@
 namespace lkptest {
 namespace {
 
-const std::string FREED = "the kernel freed the disabled patches of a.tar.gz";
+constexpr const char *FREED = "the kernel freed the disabled patches of a.tar.gz";
 
 std::string store() {
     struct utsname identity {};
@@ -23,7 +23,7 @@ std::string store() {
 // Writes text to a patch's enabled switch, as the library does: 0, or the errno.
 int switch_patch(const std::string &patch, const char *text) {
     const std::string path = "/sys/kernel/livepatch/" + patch + "/enabled";
-    FILE *stream = std::fopen(path.c_str(), "w");
+    FILE *stream = std::fopen(path.c_str(), "we");
     if (stream == nullptr) {
         return errno;
     }
@@ -74,7 +74,7 @@ TEST_F(LkpctlCutOffTest, BootMendsAPackageWhoseDeactivationWasCutOff) {
 TEST_F(LkpctlCutOffTest, ActivateMendsAPackageWhoseDeactivationWasCutOff) {
     half_deactivated();
     const std::string line = lkpsim::upstream_by_default()
-                                 ? "a.tar.gz: activated: " + FREED +
+                                 ? "a.tar.gz: activated: " + std::string(FREED) +
                                        "; removed and loaded again from " + store() + "/a.tar.gz\n"
                                  : "a.tar.gz: activated\n";
     run_steps({{{"activate", "--root", "%D/root", "a.tar.gz"}, 0, line, ""},

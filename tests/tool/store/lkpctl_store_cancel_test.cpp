@@ -95,6 +95,7 @@ ToolRun run_signalled(std::vector<std::string> args, int signal_number) {
     argv.push_back(nullptr);
     std::vector<std::string> environment = module_call_env();
     std::vector<char *> envp;
+    envp.reserve(environment.size() + 1);
     for (std::string &entry : environment) {
         envp.push_back(entry.data());
     }
