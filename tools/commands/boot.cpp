@@ -101,6 +101,26 @@ Applied reload(const Invocation &inv, const std::string &name) {
     return Applied{name, RELOADED, 0, "", "", "", false};
 }
 
+// The orphan patch modules, looked for once, when the first package is to
+// be loaded (as part of its work), and only with the patch manager loaded:
+// without its control file no module can be told an orphan.
+class BootOrphans {
+public:
+    const std::vector<std::string> &list() const {
+        if (!asked_) {
+            asked_ = true;
+            if (manager_loaded()) {
+                orphans_ = find_orphan_patches();
+            }
+        }
+        return orphans_;
+    }
+
+private:
+    mutable bool asked_ = false;
+    mutable std::vector<std::string> orphans_;
+};
+
 // A load of this package killed between a module's insertion and its record
 // leaves that patch module in the kernel without a record, and the kernel
 // then refuses to insert it again. Those modules go first; an orphan that is
@@ -133,7 +153,7 @@ Applied remove_own_orphans(const std::string &name, const std::string &path,
 // loaded one is taken out first and loaded again from the store, and so is
 // a loaded one whose disabled patches the kernel has freed.
 Applied apply_now(const Invocation &inv, const StoreDir &store, const std::string &name,
-                  const LoadedStates &states, const std::vector<std::string> &orphans) {
+                  const LoadedStates &states, const BootOrphans &orphans) {
     const std::string partial = states.partial(name);
     if (!partial.empty()) {
         const Outcome out = take_out(inv, name);
@@ -159,7 +179,7 @@ Applied apply_now(const Invocation &inv, const StoreDir &store, const std::strin
             return failed(name, tesvar::LKP_FILE_MISSING,
                           missing ? path + " does not exist" : regular.detail);
         }
-        Applied cleared = remove_own_orphans(name, path, orphans, &orphans_removed);
+        Applied cleared = remove_own_orphans(name, path, orphans.list(), &orphans_removed);
         if (cleared.result != 0) {
             return cleared;
         }
@@ -213,7 +233,7 @@ Applied wait_for(const Invocation &inv, Applied applied) {
 }
 
 Applied apply(const Invocation &inv, const StoreDir &store, const std::string &name,
-              const LoadedStates &states, const std::vector<std::string> &orphans) {
+              const LoadedStates &states, const BootOrphans &orphans) {
     const Applied applied = apply_now(inv, store, name, states, orphans);
     const bool changed = applied.result == 0 && applied.action != "already active";
     return inv.wait && changed ? wait_for(inv, applied) : applied;
@@ -288,9 +308,9 @@ Outcome run_boot(const Invocation &inv) {
     }
     // What killed loads left in /tmp goes even when nothing is to be loaded.
     (void)tesvar::visit_stale_tmp_dirs(true, nullptr, nullptr);
-    const std::vector<std::string> orphans = find_orphan_patches();
     const std::string dir = store.path();
     const LoadedStates states;
+    const BootOrphans orphans;
     Outcome outcome = outcome_of(0);
     JsonArray packages;
     size_t failures = 0;
