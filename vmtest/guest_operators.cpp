@@ -15,6 +15,7 @@
 
 #include "guest_checks.h"
 #include "guest_kernel.h"
+#include "guest_killed.h"
 #include "guest_processes.h"
 #include "guest_slots.h"
 #include "guest_update_module.h"
@@ -104,7 +105,7 @@ constexpr int STATUS_EXIT_NEEDS_OPERATOR = 3;
 // Runs lkpctl; a failure names the command and shows its output when the
 // exit status is not the expected one.
 ToolRun lkpctl(const std::vector<std::string> &args, int expected_status = 0) {
-    const ToolRun run = run_lkpctl(args);
+    ToolRun run = run_lkpctl(args);
     if (run.status != expected_status) {
         record_failure(
             __FILE__, __LINE__,
@@ -403,6 +404,14 @@ void run_operator_cases(int repeats, int long_repeats) {
         report_repeats(std::string(scenarios[i].name) + where + ")", passed[i],
                        scenarios[i].long_one ? long_repeats : repeats);
     }
+    // Once a boot: its kill points are spread over the commands already.
+    run_case("killed half-way, then repaired" + where + ")", [] {
+        killed_commands_are_repaired(machine());
+        check_left_clean();
+        if (case_failed()) {
+            reset_packages();
+        }
+    });
     run_case("kernel log clean", [] {
         const std::string log = kernel_log();
         CHECK(!log.empty());
