@@ -152,9 +152,12 @@ void killed_commands_are_repaired(const std::string &machine) {
         kill_then_repair({"load", package_path(TRIPLE_A)}, load_ms * i / (LOAD_KILLS + 1),
                          &load_outcomes);
     }
+    // Whatever the kills of the loads left, the package loads whole again.
     std::map<std::string, int> remove_outcomes;
     for (int i = 1; i <= REMOVE_KILLS; ++i) {
-        timed_lkpctl({"load", package_path(TRIPLE_A)});
+        timed_lkpctl({"load", "--wait", package_path(TRIPLE_A)});
+        CHECK_EQ(read_required(CONTROL), records_of(TRIPLE_A));
+        CHECK_EQ(slots_now(), slots_saying("fixed", "original"));
         kill_then_repair({"remove", TRIPLE_A.name}, remove_ms * i / (REMOVE_KILLS + 1),
                          &remove_outcomes);
     }
@@ -163,11 +166,6 @@ void killed_commands_are_repaired(const std::string &machine) {
     report_counts(
         "killed lkpctl remove (" + machine + ", remove " + std::to_string(remove_ms) + " ms)",
         counts_text(remove_outcomes));
-    // Whatever the kills left, the package loads whole again.
-    timed_lkpctl({"load", "--wait", package_path(TRIPLE_A)});
-    CHECK_EQ(read_required(CONTROL), records_of(TRIPLE_A));
-    CHECK_EQ(slots_now(), slots_saying("fixed", "original"));
-    timed_lkpctl({"remove", TRIPLE_A.name});
 }
 
 }  // namespace guest
