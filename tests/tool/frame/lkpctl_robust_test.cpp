@@ -177,6 +177,35 @@ long current_syscall(pid_t pid) {
     return file >> number ? number : -1;
 }
 
+// Whether pid has the kernel-files lock open: only the library's wait for
+// that lock holds it, so a flock or a pause seen then is that wait, not the
+// tool's own lock.
+bool holds_kernel_files_lock_open(pid_t pid) {
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (const std::string &fd : directory_entries(fds)) {
+        char target[256] = {};
+        const ssize_t len = readlink((fds + "/" + fd).c_str(), target, sizeof target - 1);
+        if (len > 0 && std::string(target, static_cast<size_t>(len)) == KERNEL_FILES_LOCK) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Polls until the tool waits for the kernel-files lock (the library tries
+// it without blocking and pauses in between); false when it never does.
+bool waits_for_kernel_files_lock(pid_t pid) {
+    for (int poll = 0; poll < POLLS; ++poll) {
+        const long call = current_syscall(pid);
+        if ((call == SYS_flock || call == SYS_clock_nanosleep || call == SYS_nanosleep) &&
+            holds_kernel_files_lock_open(pid)) {
+            return true;
+        }
+        std::this_thread::sleep_for(POLL_INTERVAL);
+    }
+    return false;
+}
+
 class LkpctlRobustTest : public ToolTest {
 protected:
     // PKG registered as p1, p2, both disabled.
@@ -384,17 +413,9 @@ TEST_F(LkpctlRobustTest, CancelledBootUndoesWhatItApplied) {
     ASSERT_EQ(lkpctl({"install", "--root", "%D/root", "%D/a.tar.gz", "%D/c.tar.gz"}).status, 0);
     HeldLock writer(KERNEL_FILES_LOCK);
     Background tool({"boot", "--root", expand("%D/root")}, module_call_env());
-    // Inside the first package's first library call, waiting for the lock:
-    // the library tries it without blocking and pauses in between.
-    bool waiting = false;
-    for (int poll = 0; poll < POLLS && !waiting; ++poll) {
-        const long call = current_syscall(tool.pid());
-        waiting = call == SYS_flock || call == SYS_clock_nanosleep || call == SYS_nanosleep;
-        if (!waiting) {
-            std::this_thread::sleep_for(POLL_INTERVAL);
-        }
-    }
-    ASSERT_TRUE(waiting) << "lkpctl never waited for the kernel-files lock";
+    // Inside the first package's first library call, waiting for the lock.
+    ASSERT_TRUE(waits_for_kernel_files_lock(tool.pid()))
+        << "lkpctl never waited for the kernel-files lock";
     ASSERT_EQ(kill(tool.pid(), SIGINT), 0);
     writer.release();
     const ToolRun run = tool.finish();
@@ -427,15 +448,8 @@ TEST_F(LkpctlRobustTest, RepairLeavesALoadInFlightAlone) {
     HeldLock writer(KERNEL_FILES_LOCK);
     lkpsim::insert_patch("fix_1");  // inserted, its "add" line not yet written
     Background tool({"repair"}, module_call_env());
-    bool waiting = false;
-    for (int poll = 0; poll < POLLS && !waiting; ++poll) {
-        const long call = current_syscall(tool.pid());
-        waiting = call == SYS_flock || call == SYS_clock_nanosleep || call == SYS_nanosleep;
-        if (!waiting) {
-            std::this_thread::sleep_for(POLL_INTERVAL);
-        }
-    }
-    ASSERT_TRUE(waiting) << "lkpctl never waited for the kernel-files lock";
+    ASSERT_TRUE(waits_for_kernel_files_lock(tool.pid()))
+        << "lkpctl never waited for the kernel-files lock";
     lkpsim::register_patch(1, "inflight.tar.gz", "fix_1");  // the load's "add" line
     writer.release();
     const ToolRun run = tool.finish();
