@@ -116,6 +116,8 @@ int run_command(int argc, char **argv) {
     }
     lkpsim::enter();
     lkpsim::set_manager(options.manager);
+    // The kernel model a test picked for the whole run (LKPSIM_KERNEL).
+    lkpsim::set_enable_on_insert(lkpsim::upstream_by_default());
     const int status = lkpsim::run_program(options.program.data());
     if (!print_log(options.log_file.empty() ? std::cerr : log_file)) {
         std::cerr << "lkpsim: cannot write the log to " << options.log_file << "\n";

@@ -57,10 +57,18 @@ chmod 0755 "$work/lkpctl-kill"
 killed_install() {
   local artifact=$1
   shift
+  killed_client "install $artifact" "$@"
+}
+# killed_client "SUBCOMMAND [ARTIFACT]" VARIABLE=VALUE...: the same for any
+# client command.
+killed_client() {
+  local command=$1
+  shift
   rm -rf "$work/kill" && mkdir "$work/kill"
   killed_status=0
+  # shellcheck disable=SC2086 # the subcommand and its artifact
   { setsid -w env TESVAR_LKPCTL="$work/lkpctl-kill" KILL_DIR="$work/kill" "$@" \
-    mender --no-syslog --data "$work/data" install "$artifact" >"$work/client.log" 2>&1; } 2>/dev/null ||
+    mender --no-syslog --data "$work/data" $command >"$work/client.log" 2>&1; } 2>/dev/null ||
     killed_status=$?
   calls=$(cat "$work/kill/calls" 2>/dev/null || echo 0)
   module_calls=$(cat "$work/kill/module-calls" 2>/dev/null || echo 0)
@@ -72,6 +80,24 @@ prepare() { # the device before the install
     { lkpctl install "$work/old.tar.gz" && lkpctl load "$work/old.tar.gz" && lkpctl activate old.tar.gz; } >/dev/null ||
       fail "set-up failed"
   fi
+}
+
+# The documented recovery: the device must be as before the install.
+recover() {
+  local status=0
+  client rollback || status=$?
+  case $status in
+  0) by_client=$((by_client + 1)) ;;
+  2)
+    "$module" RollbackPending 2>"$work/module.log" || fail "RollbackPending exited $? ($(cat "$work/module.log"))"
+    by_module=$((by_module + 1))
+    ;;
+  *) fail "mender rollback exited $status ($(cat "$work/client.log"))" ;;
+  esac
+  expect_eq "kernel after recovery" "$(loaded)" "$before"
+  expect_eq "nothing partial after recovery" "$(partial_packages)" ""
+  expect_eq "store after recovery" "$(installed)" "$before_store"
+  expect_eq "pending after recovery" "$(pending)" none
 }
 
 # One kill point of the current case: kill, try again, recover, install.
@@ -94,25 +120,26 @@ kill_at() { # DESCRIPTION VARIABLE=VALUE
     refused=$((refused + 1))
   fi
 
-  # The documented recovery.
-  status=0
-  client rollback || status=$?
-  case $status in
-  0) by_client=$((by_client + 1)) ;;
-  2)
-    "$module" RollbackPending 2>"$work/module.log" || fail "RollbackPending exited $? ($(cat "$work/module.log"))"
-    by_module=$((by_module + 1))
-    ;;
-  *) fail "mender rollback exited $status ($(cat "$work/client.log"))" ;;
-  esac
-  expect_eq "kernel after recovery" "$(loaded)" "$before"
-  expect_eq "nothing partial after recovery" "$(partial_packages)" ""
-  expect_eq "store after recovery" "$(installed)" "$before_store"
-  expect_eq "pending after recovery" "$(pending)" none
+  recover
 
   client install "$artifact" || fail "install after recovery: $(cat "$work/client.log")"
   expect_eq "kernel after the install after recovery" "$(loaded)" "$after"
   expect_eq "nothing partial after the install after recovery" "$(partial_packages)" ""
+  points=$((points + 1))
+}
+
+# kill_after_install SUBCOMMAND DESCRIPTION VARIABLE=VALUE WHAT EXPECTED: a
+# whole install, then its commit or rollback killed at one point (WHAT, a
+# command, must then print EXPECTED: the kill hit where it was meant to),
+# then the documented recovery.
+kill_after_install() {
+  scenario="$case_name, $1 killed $2"
+  prepare
+  client install "$artifact" || fail "install: $(cat "$work/client.log")"
+  killed_client "$1" "$3"
+  expect_eq "the session was killed" "$killed_status" 137
+  expect_eq "what the kill left" "$($4)" "$5"
+  recover
   points=$((points + 1))
 }
 
@@ -142,6 +169,21 @@ run_case() { # NAME
   for n in $(seq 1 "$total_module_calls"); do
     kill_at "before module call $n" TESVAR_KILL_AT_MODULE_CALL="$n"
   done
+
+  # The rollback killed while it takes the new 3-unit package out (its last
+  # undo step), the commit killed once the new package is in the store and,
+  # when it replaces one, once the old one is out of it.
+  scenario="$case_name, counting the rollback"
+  prepare
+  client install "$artifact" || fail "install: $(cat "$work/client.log")"
+  killed_client rollback
+  expect_eq "rollback without a kill" "$killed_status" 0
+  n=$((module_calls - 1))
+  kill_after_install rollback "before module call $n" TESVAR_KILL_AT_MODULE_CALL="$n" partial_packages "big.tar.gz(2 of 3)"
+  kill_after_install commit "after lkpctl call 2" KILL_AFTER_CALL=2 installed "$before_store${before_store:+ }big.tar.gz"
+  if [ "$case_name" = replacing ]; then
+    kill_after_install commit "after lkpctl call 4" KILL_AFTER_CALL=4 installed "big.tar.gz"
+  fi
 }
 
 for shell in dash busybox; do
