@@ -28,11 +28,14 @@ mkmod big_b nfs
 mkmod big_c ext4
 mkmod old_a ext4
 mkmod old_b nfs
+mkmod other_a nfs
 lkpctl pack -o big.tar.gz --date 2020-01-01 big_a.ko big_b.ko big_c.ko >/dev/null
 lkpctl pack -o old.tar.gz --date 2020-01-01 old_a.ko old_b.ko >/dev/null
 make_artifact -o old.mender -n fix-old -t board-a old.tar.gz
 make_artifact -o big.mender -n fix-big -t board-a big.tar.gz
 make_artifact -o big-replacing.mender -n fix-big -t board-a -r old.tar.gz big.tar.gz
+lkpctl pack -o other.tar.gz --date 2020-01-01 other_a.ko >/dev/null
+make_artifact -o other.mender -n fix-other -t board-a other.tar.gz
 
 # The lkpctl the module runs: counts its calls in $KILL_DIR/calls and, before
 # or after the chosen one, kills the client's session: the client's process
@@ -143,6 +146,39 @@ kill_after_install() {
   points=$((points + 1))
 }
 
+# A power cut in the commit, once the new package is in the store: the
+# device starts again (every live patch gone, another boot id) and
+# `lkpctl boot` loads what the store holds, the new package with the one it
+# replaces. Then either the documented recovery, or no recovery and the next
+# install of another artifact, which must undo the commit's part first:
+# the store and the kernel as before, plus the other artifact.
+power_cut_in_commit() { # rollback|other
+  scenario="$case_name, power cut in the commit, boot, then $1"
+  prepare
+  client install "$artifact" || fail "install: $(cat "$work/client.log")"
+  killed_client commit KILL_AFTER_CALL=2
+  expect_eq "the session was killed" "$killed_status" 137
+  local entry
+  for entry in $(loaded); do
+    { lkpctl deactivate "${entry%=*}" && lkpctl remove "${entry%=*}"; } >/dev/null 2>&1 || fail "cannot take out $entry"
+  done
+  echo 00000000-0000-0000-0000-000000000000 >/var/lib/tesvar-livepatch/pending/boot_id
+  lkpctl boot >/dev/null 2>&1 || fail "lkpctl boot exited $?"
+  expect_eq "kernel after boot" "$(loaded)" "${before:+$before }big.tar.gz=enabled"
+  if [ "$1" = rollback ]; then
+    recover
+  else
+    client install "$work/other.mender" || fail "next install: $(cat "$work/client.log")"
+    expect_log "the deployment log says what was undone" \
+      "tesvar-livepatch: ArtifactInstall: undoing the commit of artifact 'fix-big' cut short before the last reboot" "$work/client.log"
+    expect_eq "kernel after the next install" "$(loaded)" "${before:+$before }other.tar.gz=enabled"
+    expect_eq "store after the next install" "$(installed)" "$before_store"
+    client rollback || fail "rollback of the next install: $(cat "$work/client.log")"
+    expect_eq "kernel after its rollback" "$(loaded)" "$before"
+  fi
+  points=$((points + 1))
+}
+
 run_case() { # NAME
   case_name=$1
   if [ "$1" = fresh ]; then
@@ -183,7 +219,9 @@ run_case() { # NAME
   kill_after_install commit "after lkpctl call 2" KILL_AFTER_CALL=2 installed "$before_store${before_store:+ }big.tar.gz"
   if [ "$case_name" = replacing ]; then
     kill_after_install commit "after lkpctl call 4" KILL_AFTER_CALL=4 installed "big.tar.gz"
+    power_cut_in_commit rollback
   fi
+  power_cut_in_commit other
 }
 
 for shell in dash busybox; do
