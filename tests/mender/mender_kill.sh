@@ -11,9 +11,14 @@
 # whole; then the documented recovery (mender rollback, and when the client
 # answers that nothing is pending, tesvar-livepatch RollbackPending) must
 # leave the device exactly as before the install, nothing partially loaded;
-# then the install must give the whole package. Two artifacts: one on a
-# device without live patches, one that replaces an installed 2-unit
-# package. Under dash and busybox sh.
+# then the install must give the whole package. Then, after a whole
+# install: its rollback killed while it takes the package out, its commit
+# killed once the store holds the new package (and once the old one is out
+# of it), each followed by the documented recovery; and a power cut in the
+# commit followed by a restart with `lkpctl boot`, then either the
+# documented recovery or the next install of another artifact. Two
+# artifacts: one on a device without live patches, one that replaces an
+# installed 2-unit package. Under dash and busybox sh.
 #   mender_kill.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 
