@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace guest {
 
@@ -32,19 +33,19 @@ bool case_failed() {
 }
 
 void measure(const std::string &what, long milliseconds) {
-    std::printf("LKPVM-MEASURE: %s: %ld ms\n", what.c_str(), milliseconds);
-    std::fflush(stdout);
+    (void)std::printf("LKPVM-MEASURE: %s: %ld ms\n", what.c_str(), milliseconds);
+    (void)std::fflush(stdout);
 }
 
 bool run_case(const std::string &case_name, const std::function<void()> &body,
               const char *known_defect) {
     const char *name = case_name.c_str();
     failures.clear();
-    std::printf("LKPVM-CASE: %s\n", name);
-    std::fflush(stdout);
+    (void)std::printf("LKPVM-CASE: %s\n", name);
+    (void)std::fflush(stdout);
     const long start = now_ms();
     body();
-    std::printf("LKPVM-TIME: %s: %ld ms\n", name, now_ms() - start);
+    (void)std::printf("LKPVM-TIME: %s: %ld ms\n", name, now_ms() - start);
     const bool known = known_defect[0] != '\0';
     for (const std::string &f : failures) {
         std::printf("LKPVM-%s: %s: %s\n", known ? "XFAIL-DETAIL" : "FAIL", name, f.c_str());
@@ -61,19 +62,25 @@ bool run_case(const std::string &case_name, const std::function<void()> &body,
     } else {
         ++passed_cases;
     }
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     return !known && failures.empty();
 }
 
 void report_repeats(const std::string &scenario, int passed, int runs) {
-    std::printf("LKPVM-REPEAT: %s: %d of %d passed\n", scenario.c_str(), passed, runs);
-    std::fflush(stdout);
+    (void)std::printf("LKPVM-REPEAT: %s: %d of %d passed\n", scenario.c_str(), passed, runs);
+    (void)std::fflush(stdout);
+}
+
+std::string error_text(int error) {
+    char buffer[128];
+    return strerror_r(error, buffer, sizeof buffer);
 }
 
 int verdict() {
-    std::printf("LKPVM-VERDICT: %s (%d passed, %d failed, %d known defects)\n",
-                failed_cases == 0 ? "PASS" : "FAIL", passed_cases, failed_cases, expected_failures);
-    std::fflush(stdout);
+    (void)std::printf("LKPVM-VERDICT: %s (%d passed, %d failed, %d known defects)\n",
+                      failed_cases == 0 ? "PASS" : "FAIL", passed_cases, failed_cases,
+                      expected_failures);
+    (void)std::fflush(stdout);
     return failed_cases == 0 ? 0 : 1;
 }
 

@@ -33,6 +33,9 @@ bool case_failed();
 // A measurement for the report (an LKPVM-MEASURE line); never a verdict.
 void measure(const std::string &what, long milliseconds);
 
+// The C library's text for an error number; safe beside other threads.
+std::string error_text(int error);
+
 // Prints the verdict line the host harness looks for; returns the exit status.
 int verdict();
 

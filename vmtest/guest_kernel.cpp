@@ -122,8 +122,7 @@ bool read_file(const std::string &path, std::string *text) {
 std::string read_required(const std::string &path) {
     std::string text;
     if (!read_file(path, &text)) {
-        record_failure(__FILE__, __LINE__,
-                       "cannot read " + path + ": " + std::string(std::strerror(errno)));
+        record_failure(__FILE__, __LINE__, "cannot read " + path + ": " + guest::error_text(errno));
     }
     return text;
 }
@@ -196,7 +195,7 @@ int remove_module(const std::string &name) {
 }
 
 int write_op(const std::string &path, const std::string &text) {
-    const tesvar::Fd fd(open(path.c_str(), O_WRONLY));
+    const tesvar::Fd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC));
     if (!fd.valid()) {
         return errno;
     }

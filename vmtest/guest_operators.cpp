@@ -104,7 +104,7 @@ constexpr int STATUS_EXIT_NEEDS_OPERATOR = 3;
 // Runs lkpctl; a failure names the command and shows its output when the
 // exit status is not the expected one.
 ToolRun lkpctl(const std::vector<std::string> &args, int expected_status = 0) {
-    const ToolRun run = run_lkpctl(args);
+    ToolRun run = run_lkpctl(args);
     if (run.status != expected_status) {
         record_failure(
             __FILE__, __LINE__,

@@ -83,6 +83,7 @@ void drain(int out_fd, int err_fd, std::string *out, std::string *err) {
 
 std::vector<char *> pointers(const std::vector<std::string> &items) {
     std::vector<char *> list;
+    list.reserve(items.size() + 1);
     for (const std::string &item : items) {
         list.push_back(const_cast<char *>(item.c_str()));
     }
@@ -112,7 +113,7 @@ ProgramRun run_program(const std::vector<std::string> &argv, const std::vector<s
         return {-1, "", "fork failed"};
     }
     if (pid == 0) {
-        const int null_fd = open("/dev/null", O_RDONLY);
+        const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
         dup2(null_fd, STDIN_FILENO);
         dup2(out_write.get(), STDOUT_FILENO);
         dup2(err_write.get(), STDERR_FILENO);
@@ -132,7 +133,7 @@ ProgramRun run_program(const std::vector<std::string> &argv, const std::vector<s
 }
 
 Together::Together() : gate_{-1, -1}, stop_{-1, -1} {
-    if (pipe(gate_) != 0 || pipe(stop_) != 0) {
+    if (pipe2(gate_, O_CLOEXEC) != 0 || pipe2(stop_, O_CLOEXEC) != 0) {
         gate_[0] = gate_[1] = stop_[0] = stop_[1] = -1;
     }
 }
@@ -169,7 +170,7 @@ void Together::add_watcher(const WatcherBody &body) {
 
 void Together::fork_child(const std::function<std::string()> &body, bool watcher) {
     int result[2];
-    if (gate_[0] < 0 || pipe(result) != 0) {
+    if (gate_[0] < 0 || pipe2(result, O_CLOEXEC) != 0) {
         return;
     }
     const pid_t pid = fork();

@@ -66,7 +66,7 @@ void lkpctl_checks_release() {
 }
 
 std::string error_name(int error) {
-    return error == 0 ? "0" : std::strerror(error);
+    return error == 0 ? "0" : guest::error_text(error);
 }
 
 void c_library_sleeps() {
@@ -98,10 +98,10 @@ void date_past_2038() {
     timespec future{PAST_2038, 0};
     CHECK_EQ(error_name(clock_settime(CLOCK_REALTIME, &future) == 0 ? 0 : errno), std::string("0"));
     CHECK(time(nullptr) >= PAST_2038);
-    FILE *probe = std::fopen(PROBE, "w");
+    FILE *probe = std::fopen(PROBE, "we");
     CHECK(probe != nullptr);
     if (probe != nullptr) {
-        std::fclose(probe);
+        CHECK_EQ(std::fclose(probe), 0);
         struct stat st {};
         CHECK_EQ(stat(PROBE, &st), 0);
         CHECK(st.st_mtime >= PAST_2038);

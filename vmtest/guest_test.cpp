@@ -386,7 +386,8 @@ int count_argument(int argc, char *argv[], int index, int fallback) {
 // only in the tier's guest, whose kernel command line names the suite.
 int main(int argc, char *argv[]) {
     if (!has(read_text("/proc/cmdline"), "lkpvm.suite=")) {
-        std::fprintf(stderr, "lkp_guest_test: not in the real kernel tier's guest; refusing\n");
+        (void)std::fprintf(stderr,
+                           "lkp_guest_test: not in the real kernel tier's guest; refusing\n");
         return 2;
     }
     const std::string suite = argc > 1 ? argv[1] : "main";

@@ -72,7 +72,7 @@ void lay_out_artifact(const std::string &artifact, const std::vector<const SlotP
 // Runs one state of the update module under busybox sh; a failure shows
 // its output when the exit status is not the expected one.
 ProgramRun run_state(const std::string &state, int expected_status = 0) {
-    const ProgramRun run =
+    ProgramRun run =
         run_program({"/bin/sh", MODULE, state, WORK},
                     {"PATH=/opt/lkp/bin:/bin:/sbin", "TESVAR_LKPCTL=/opt/lkp/bin/lkpctl"});
     if (run.status != expected_status) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "host_probe.h"
@@ -28,6 +29,22 @@ void open_standard_descriptors() {
     }
 }
 
+// A program run on both kernel models runs twice at once under ctest; with
+// an output directory ("xml:DIR/") both runs would pick the same report
+// file, and one report could overwrite the other. The upstream run writes
+// a file of its own.
+void separate_report_of_kernel_model(const char *program) {
+    const char *kernel = std::getenv("LKPSIM_KERNEL");
+    std::string output = GTEST_FLAG_GET(output);
+    if (kernel == nullptr || *kernel == '\0' || output.rfind("xml:", 0) != 0 ||
+        output.back() != '/') {
+        return;
+    }
+    const std::string path = program;
+    const std::string base = path.substr(path.find_last_of('/') + 1);
+    GTEST_FLAG_SET(output, output + base + "_" + kernel + ".xml");
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -45,6 +62,9 @@ int main(int argc, char **argv) {
     // it open; opening it now keeps that descriptor out of the per-test
     // descriptor check. Identity and facility stay the defaults.
     openlog(nullptr, LOG_NDELAY, 0);
+    // Before InitGoogleTest, which sets the report up (an --gtest_output
+    // argument still wins).
+    separate_report_of_kernel_model(argv[0]);
     ::testing::InitGoogleTest(&argc, argv);
     const int status = RUN_ALL_TESTS();
     // Closed again, so that a descriptor check at exit (valgrind
