@@ -104,6 +104,19 @@ run_module_cases() {
     expect_eq "$action: the journal stays" "$(pending)" pending
   done
 
+  scenario="kept copy that is a link to a file outside the record"
+  for action in remove uninstall; do
+    reset_all
+    pending_with_journal "$action hotfix_01.tar.gz"
+    ln -s "$work/outside/evil.tar.gz" "$pending_dir/restore/hotfix_01.tar.gz"
+    run_module RollbackPending
+    expect_eq "$action: exit status" "$status" 1
+    expect_log "$action: reason" "hotfix_01.tar.gz: no copy to \(load\|install\) it again from" "$work/module.log"
+    expect_eq "$action: kernel" "$(loaded)" ""
+    expect_eq "$action: store" "$(installed)" ""
+    expect_eq "$action: the journal stays" "$(pending)" pending
+  done
+
   scenario="journal line with shell code"
   reset_all
   pending_with_journal "load \$(touch $work/pwned).tar.gz
