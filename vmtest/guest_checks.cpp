@@ -71,6 +71,11 @@ void report_repeats(const std::string &scenario, int passed, int runs) {
     (void)std::fflush(stdout);
 }
 
+void report_counts(const std::string &what, const std::string &counts) {
+    (void)std::printf("LKPVM-MEASURE: %s: %s\n", what.c_str(), counts.c_str());
+    (void)std::fflush(stdout);
+}
+
 std::string error_text(int error) {
     char buffer[128];
     return strerror_r(error, buffer, sizeof buffer);

@@ -36,6 +36,9 @@ void measure(const std::string &what, long milliseconds);
 // The C library's text for an error number; safe beside other threads.
 std::string error_text(int error);
 
+// Counts for the report (an LKPVM-MEASURE line); never a verdict.
+void report_counts(const std::string &what, const std::string &counts);
+
 // Prints the verdict line the host harness looks for; returns the exit status.
 int verdict();
 

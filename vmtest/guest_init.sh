@@ -11,6 +11,8 @@
 #   lkpvm.repeat_long=M  how often the operators' suite repeats its two long
 #                    scenarios (N by default)
 #   lkpvm.busy=N     N processes spinning on the CPU beside the suite
+#   lkpvm.kills=1    the operators' suite also kills lkpctl half-way and
+#                    repairs (the guest program reads it itself)
 #   lkpvm.dump=S     after S seconds, print every task's kernel stack and the
 #                    live patches' files (for finding out why a run hangs)
 mount -t proc proc /proc

@@ -27,7 +27,6 @@ namespace guest {
 namespace {
 
 constexpr const char *LIVEPATCH_DIR = "/sys/kernel/livepatch";
-constexpr const char *LKPCTL = "/opt/lkp/bin/lkpctl";
 // Transitions on one emulated CPU take about a second each.
 constexpr auto TRANSITION_LIMIT = std::chrono::seconds(20);
 

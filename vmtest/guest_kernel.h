@@ -52,6 +52,9 @@ std::vector<std::string> lkp_tmp_entries();
 bool open_log();
 std::vector<std::string> take_log();
 
+// The guest's lkpctl.
+constexpr const char *LKPCTL = "/opt/lkp/bin/lkpctl";
+
 // Runs lkpctl with the arguments; its exit status and output.
 struct ToolRun {
     int status;

@@ -15,6 +15,7 @@
 
 #include "guest_checks.h"
 #include "guest_kernel.h"
+#include "guest_killed.h"
 #include "guest_processes.h"
 #include "guest_slots.h"
 #include "guest_update_module.h"
@@ -402,6 +403,17 @@ void run_operator_cases(int repeats, int long_repeats) {
     for (int i = 0; i < count; ++i) {
         report_repeats(std::string(scenarios[i].name) + where + ")", passed[i],
                        scenarios[i].long_one ? long_repeats : repeats);
+    }
+    // Once in the boots that ask for it (lkpvm.kills=1): its kill points are
+    // spread over the commands already.
+    if (has(read_required("/proc/cmdline"), "lkpvm.kills=1")) {
+        run_case("killed half-way, then repaired" + where + ")", [] {
+            killed_commands_are_repaired(machine());
+            check_left_clean();
+            if (case_failed()) {
+                reset_packages();
+            }
+        });
     }
     run_case("kernel log clean", [] {
         const std::string log = kernel_log();

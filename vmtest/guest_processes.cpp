@@ -132,6 +132,45 @@ ProgramRun run_program(const std::vector<std::string> &argv, const std::vector<s
     return run;
 }
 
+StartedGroup::StartedGroup(const std::vector<std::string> &argv) : pid_(-1) {
+    if (argv.empty()) {
+        return;
+    }
+    std::vector<char *> args = pointers(argv);
+    pid_ = fork();
+    if (pid_ == 0) {
+        setpgid(0, 0);
+        const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+        dup2(null_fd, STDIN_FILENO);
+        dup2(null_fd, STDOUT_FILENO);
+        dup2(null_fd, STDERR_FILENO);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    if (pid_ > 0) {
+        // Also here, so that a kill right after the start finds the group.
+        setpgid(pid_, pid_);
+    }
+}
+
+StartedGroup::~StartedGroup() {
+    if (pid_ > 0) {
+        kill_group();
+    }
+}
+
+bool StartedGroup::kill_group() {
+    if (pid_ <= 0) {
+        return false;
+    }
+    kill(-pid_, SIGKILL);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
 Together::Together() : gate_{-1, -1}, stop_{-1, -1} {
     if (pipe2(gate_, O_CLOEXEC) != 0 || pipe2(stop_, O_CLOEXEC) != 0) {
         gate_[0] = gate_[1] = stop_[0] = stop_[1] = -1;

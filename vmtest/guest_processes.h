@@ -21,6 +21,26 @@ struct ProgramRun {
 ProgramRun run_program(const std::vector<std::string> &argv,
                        const std::vector<std::string> &env = {});
 
+// A program started in a process group of its own, with its output thrown
+// away, to be killed half-way as a power cut of the process or a service
+// manager's stop would: SIGKILL to the whole group. Killed at the latest
+// when it goes out of scope.
+class StartedGroup {
+public:
+    explicit StartedGroup(const std::vector<std::string> &argv);
+    ~StartedGroup();
+    StartedGroup(const StartedGroup &) = delete;
+    StartedGroup &operator=(const StartedGroup &) = delete;
+
+    bool started() const { return pid_ > 0; }
+    // Kills the group and reaps the program: true when the kill ended it,
+    // false when it had exited by itself before.
+    bool kill_group();
+
+private:
+    int pid_;
+};
+
 // Children forked one by one that all wait at a gate until every one of
 // them exists, then run at once. Each child's body returns a text the
 // parent collects (its results, which the parent checks). Watchers run

@@ -272,7 +272,9 @@ say "initramfs $(du -h "$work/initrd.gz" | cut -f1)"
 # lkpvm.repeat=N repeats each scenario of the operators' and the transition
 # suite N times, lkpvm.repeat_long=M the operators' two long ones (boot
 # through the store, the update module) M times; lkpvm.busy=N starts N
-# processes spinning beside the suite. The counts fit CI's budget (a round
+# processes spinning beside the suite; lkpvm.kills=1 adds, once, lkpctl
+# killed half-way and repaired (on one vCPU and on two busy ones, where the
+# kills fall at the most different moments). The counts fit CI's budget (a round
 # of the operators' suite on two vCPUs takes about 90 s on either
 # architecture; docs/realkernel.md); LKPVM_REPEAT=N gives every repeated
 # scenario of every boot N runs instead, for a soak by hand.
@@ -280,9 +282,9 @@ repeat() { echo "${LKPVM_REPEAT:-$1}"; }
 boots=(
   "main 1"
   "transitions 2 lkpvm.repeat=$(repeat 3)"
-  "operators 1 lkpvm.repeat=$(repeat 1)"
+  "operators 1 lkpvm.repeat=$(repeat 1) lkpvm.kills=1"
   "operators 2 lkpvm.repeat=$(repeat 2) lkpvm.repeat_long=$(repeat 2)"
-  "operators 2 lkpvm.repeat=$(repeat 1) lkpvm.busy=2"
+  "operators 2 lkpvm.repeat=$(repeat 1) lkpvm.busy=2 lkpvm.kills=1"
 )
 # ---- end of the boots
 # LKPVM_BOOTS (an extended regular expression) keeps only the matching
