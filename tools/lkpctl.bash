@@ -64,7 +64,8 @@ _lkpctl() {
     fi
     local options=$globals
     case $command in
-        load | activate | deactivate | remove) options+=" --wait --wait=" ;;
+        load | deactivate) options+=" --wait --wait=" ;;
+        activate | remove) options+=" --wait --wait= --root" ;;
         boot) options+=" --wait --wait= --root" ;;
         pack) options+=" -o --output --version --description --date --any-name" ;;
         check) options+=" --kernel-release" ;;

@@ -77,8 +77,10 @@ const Command COMMANDS[] = {
      "Removes each patch module of package NAME from the kernel and unregisters it, newest "
      "first. An active package is deactivated first, and its transition waited for (--wait's "
      "time, 60 s by default; one that stalls is enabled again and nothing is removed): it says "
-     "so.",
-     ONE, ONE, nullptr, 0, run_remove},
+     "so. Cancelled by a signal, the removal is taken back when the store under --root (the "
+     "one boot applies) holds the package: it is loaded again from there and switched as it "
+     "was.",
+     ONE, ONE, BOOT_OPTIONS, BOOT_OPTION_COUNT, run_remove},
     {"list", "", "list the registered packages, their patches and states",
      "Prints every registered package with its patches in registration order and the state "
      "word of each, as the control file /proc/navo_lkp_list and the state file "
@@ -137,7 +139,8 @@ const Command COMMANDS[] = {
     {"boot", "", "load and activate every installed package, in order",
      "Applies the store of the running kernel release in its order: each package is loaded and "
      "activated, activated if it is loaded but disabled, and left alone if it is active; one "
-     "partially loaded is taken out and loaded again (\"reloaded\"). A "
+     "partially loaded is taken out and loaded again (\"reloaded\"); a patch module of one of "
+     "its units that a killed load left without a record is removed first. A "
      "failure is reported and the next package is tried; the exit status is 1 if any failed. "
      "With --wait[=SECONDS], each package it loads or activates must finish its transition "
      "first, as with load --wait; one that stalls is undone and fails with -110. "
@@ -149,7 +152,8 @@ const Command COMMANDS[] = {
      "transition; not since when: the kernel does not say), and each installed package of "
      "the kernel release with whether it is loaded. When something needs an operator (no "
      "live patching, the patch manager missing, a package installed but not loaded, loaded "
-     "but not installed and so lost at reboot, partially loaded, or in transition) the first "
+     "but not installed and so lost at reboot, partially loaded, half switched by a switch "
+     "cut off half-way, or in transition) the first "
      "line says so, the last lines list each finding, and the exit status is 3.",
      0, 0, STORE_OPTIONS, STORE_OPTION_COUNT, run_status},
     {"repair", "", "remove what a crash left: orphan patch modules, partial packages",

@@ -2,6 +2,7 @@
 // unless it already is; a failure is reported and the next one tried.
 #include "boot.h"
 
+#include <algorithm>
 #include <unordered_map>
 #include <vector>
 
@@ -10,7 +11,10 @@
 #include "frame/result_codes.h"
 #include "freed_package.h"
 #include "json.h"
+#include "leftovers.h"
 #include "list.h"
+#include "package_units.h"
+#include "repair.h"
 #include "signals.h"
 #include "store.h"
 #include "sys/tmp_dir.h"
@@ -97,11 +101,59 @@ Applied reload(const Invocation &inv, const std::string &name) {
     return Applied{name, RELOADED, 0, "", "", "", false};
 }
 
+// The orphan patch modules, looked for once, when the first package is to
+// be loaded (as part of its work), and only with the patch manager loaded:
+// without its control file no module can be told an orphan.
+class BootOrphans {
+public:
+    const std::vector<std::string> &list() const {
+        if (!asked_) {
+            asked_ = true;
+            if (manager_loaded()) {
+                orphans_ = find_orphan_patches();
+            }
+        }
+        return orphans_;
+    }
+
+private:
+    mutable bool asked_ = false;
+    mutable std::vector<std::string> orphans_;
+};
+
+// A load of this package killed between a module's insertion and its record
+// leaves that patch module in the kernel without a record, and the kernel
+// then refuses to insert it again. Those modules go first; an orphan that is
+// not one of this package's units is not boot's to touch (repair's). Their
+// names are added to *removed; a removal that fails fails the package.
+Applied remove_own_orphans(const std::string &name, const std::string &path,
+                           const std::vector<std::string> &orphans, std::string *removed) {
+    std::vector<PackageUnit> units;
+    if (orphans.empty() || !read_package_units(path, &units)) {
+        return Applied{name, "", 0, "", "", "", false};  // the load says what is wrong
+    }
+    for (const PackageUnit &unit : units) {
+        if (std::find(orphans.begin(), orphans.end(), unit.patch) == orphans.end()) {
+            continue;
+        }
+        std::string detail;
+        const int32_t result = remove_orphan_patch(unit.patch, &detail);
+        if (result != 0) {
+            return failed(name, result,
+                          "patch module " + unit.patch +
+                              " is in the kernel without a record and could not be removed" +
+                              (detail.empty() ? "" : ": " + detail));
+        }
+        *removed += (removed->empty() ? "" : ", ") + unit.patch;
+    }
+    return Applied{name, "", 0, "", "", "", false};
+}
+
 // Loads (unless loaded) and activates one installed package. A partially
 // loaded one is taken out first and loaded again from the store, and so is
 // a loaded one whose disabled patches the kernel has freed.
 Applied apply_now(const Invocation &inv, const StoreDir &store, const std::string &name,
-                  const LoadedStates &states) {
+                  const LoadedStates &states, const BootOrphans &orphans) {
     const std::string partial = states.partial(name);
     if (!partial.empty()) {
         const Outcome out = take_out(inv, name);
@@ -118,6 +170,7 @@ Applied apply_now(const Invocation &inv, const StoreDir &store, const std::strin
     // An unknown or invalid state: the load says, with its own result code,
     // what stands in the way.
     const bool loaded = state == "disabled";
+    std::string orphans_removed;
     if (!loaded) {
         const std::string path = store.path() + "/" + name;
         bool missing = false;
@@ -125,6 +178,10 @@ Applied apply_now(const Invocation &inv, const StoreDir &store, const std::strin
         if (missing || !regular.ok()) {
             return failed(name, tesvar::LKP_FILE_MISSING,
                           missing ? path + " does not exist" : regular.detail);
+        }
+        Applied cleared = remove_own_orphans(name, path, orphans.list(), &orphans_removed);
+        if (cleared.result != 0) {
+            return cleared;
         }
         const int32_t result = navo_lkp_load(path.c_str());
         if (result != 0) {
@@ -150,7 +207,11 @@ Applied apply_now(const Invocation &inv, const StoreDir &store, const std::strin
     if (!partial.empty()) {
         return Applied{name, "reloaded", 0, "was partially loaded: " + partial, "", "", false};
     }
-    return Applied{name, loaded ? "activated" : "applied", 0, "", "", "", false};
+    const std::string why = orphans_removed.empty()
+                                ? ""
+                                : "a killed load had left patch module " + orphans_removed +
+                                      " without its record: removed first";
+    return Applied{name, loaded ? "activated" : "applied", 0, why, "", "", false};
 }
 
 // With --wait, the package's transitions must end as after load and
@@ -172,8 +233,8 @@ Applied wait_for(const Invocation &inv, Applied applied) {
 }
 
 Applied apply(const Invocation &inv, const StoreDir &store, const std::string &name,
-              const LoadedStates &states) {
-    const Applied applied = apply_now(inv, store, name, states);
+              const LoadedStates &states, const BootOrphans &orphans) {
+    const Applied applied = apply_now(inv, store, name, states, orphans);
     const bool changed = applied.result == 0 && applied.action != "already active";
     return inv.wait && changed ? wait_for(inv, applied) : applied;
 }
@@ -249,6 +310,7 @@ Outcome run_boot(const Invocation &inv) {
     (void)tesvar::visit_stale_tmp_dirs(true, nullptr, nullptr);
     const std::string dir = store.path();
     const LoadedStates states;
+    const BootOrphans orphans;
     Outcome outcome = outcome_of(0);
     JsonArray packages;
     size_t failures = 0;
@@ -270,7 +332,7 @@ Outcome run_boot(const Invocation &inv) {
         if (termination_pending()) {
             break;  // cancelled: what was done is undone below
         }
-        const Applied applied = apply(inv, store, name, states);
+        const Applied applied = apply(inv, store, name, states, orphans);
         if (applied.result == 0 && applied.action != "already active") {
             changed.push_back(applied);
         }

@@ -8,6 +8,7 @@
 #include "kernel/transition_wait.h"
 #include "store.h"
 #include "tesvar.h"
+#include "transition_command.h"
 
 namespace lkpctl {
 
@@ -69,7 +70,9 @@ Reloaded reload_freed(const Invocation &inv, const std::string &package) {
                                   "; bring it back with: lkpctl remove " + package +
                                   " && lkpctl load <package file>"};
     }
-    int32_t result = navo_lkp_remove(package.c_str());
+    // A deactivation cut off half-way leaves its first patches enabled: the
+    // kernel refuses to remove those until they are disabled too.
+    int32_t result = take_out(inv, package).result;
     if (result != 0) {
         return Reloaded{result, "the kernel freed the disabled patches of " + package +
                                     "; removing it to load it again failed"};
@@ -84,6 +87,26 @@ Reloaded reload_freed(const Invocation &inv, const std::string &package) {
     }
     return Reloaded{0, "the kernel freed the disabled patches of " + package +
                            "; removed and loaded again from " + path};
+}
+
+std::string load_back(const Invocation &inv, const std::string &package, bool active) {
+    const std::string path = store_dir(inv) + "/" + package;
+    int32_t result = navo_lkp_load(path.c_str());
+    if (result != 0) {
+        return "could not load it again from " + path + ": " + std::to_string(result) + " " +
+               navo_lkp_strerror(result);
+    }
+    // An upstream kernel enables a patch as it inserts it.
+    const bool on = navo_lkp_state(package.c_str()) == STATE_ENABLED;
+    if (active != on) {
+        result = active ? navo_lkp_activate(package.c_str()) : navo_lkp_deactivate(package.c_str());
+    }
+    const char *switched = active ? "activated" : "deactivated";
+    if (result != 0) {
+        return "loaded again from " + path + "; could not switch it as it was (" + switched +
+               "): " + std::to_string(result) + " " + navo_lkp_strerror(result);
+    }
+    return "loaded again from " + path + (active ? " and activated" : "");
 }
 
 }  // namespace lkpctl

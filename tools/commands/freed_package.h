@@ -37,6 +37,10 @@ struct Reloaded {
 // says what to run. The load itself waits for the kernel between patches.
 Reloaded reload_freed(const Invocation &inv, const std::string &package);
 
+// Undoes a removal an operator cancelled: loads package again from the
+// store of inv and switches it as it was (active or not). Says what was done.
+std::string load_back(const Invocation &inv, const std::string &package, bool active);
+
 }  // namespace lkpctl
 
 #endif

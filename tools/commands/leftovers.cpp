@@ -9,6 +9,7 @@
 #include "json.h"
 #include "kernel/kernel_paths.h"
 #include "record_files.h"
+#include "sys/kernel_files_lock.h"
 #include "sys/tmp_dir.h"
 
 namespace lkpctl {
@@ -34,8 +35,12 @@ std::vector<std::string> livepatch_dirs() {
 }  // namespace
 
 std::vector<std::string> find_orphan_patches() {
+    // A load in flight holds the lock exclusive from a module's insertion to
+    // its "add" line: read under it, such a module is never taken for an
+    // orphan. A holder that never lets go leaves nothing to tell.
+    const tesvar::KernelFilesLock lock(tesvar::KernelFilesLock::Mode::Shared);
     std::vector<ControlRecord> records;
-    if (read_control_records(&records) != 0) {
+    if (lock.timed_out() || read_control_records(&records) != 0) {
         return {};  // without the control file nothing can be told an orphan
     }
     std::set<std::string> registered;

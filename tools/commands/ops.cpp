@@ -19,7 +19,8 @@ namespace {
 
 using Operation = int32_t (*)(const char *);
 
-// navo_lkp_state's numbers for a disabled and for a package not loaded.
+// navo_lkp_state's numbers for an enabled, a disabled and a package not loaded.
+constexpr int32_t ENABLED_STATE = 5;
 constexpr int32_t DISABLED_STATE = 2;
 constexpr int32_t NOT_LOADED_STATE = 0;
 
@@ -130,14 +131,21 @@ Outcome run_deactivate(const Invocation &inv) {
 }
 
 // An active package is deactivated first: a real kernel refuses to remove
-// an enabled patch's module.
+// an enabled patch's module. A removal an operator cancels is taken back
+// when the store (the one boot applies) holds the package: it is loaded
+// again from there; without a copy there is nothing to load.
 Outcome run_remove(const Invocation &inv) {
     const std::string &name = inv.args[0];
+    const bool stored = has_store_copy(inv, name);
+    const bool was_active = stored && navo_lkp_state(name.c_str()) == ENABLED_STATE;
     Outcome outcome = take_out(inv, name);
     if (outcome.result == tesvar::LKP_NO_PATCHES) {
         outcome.details.push_back("no package named '" + name + "' is loaded (see lkpctl list)");
     }
     outcome.data = JsonObject().string("package", name).str();
+    if (outcome.exit_status == EXIT_OK && stored) {
+        outcome.undo = [inv, name, was_active] { return load_back(inv, name, was_active); };
+    }
     return outcome;
 }
 

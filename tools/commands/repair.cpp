@@ -71,19 +71,7 @@ std::string settle(const std::vector<std::string> &patches) {
 
 Step remove_orphan(const std::string &patch) {
     Step step{"orphan patch module " + patch, 0, ""};
-    if (switch_on(patch)) {
-        step.result = switch_off(patch);
-        if (step.result != 0) {
-            step.detail = "cannot disable it";
-            return step;
-        }
-        step.detail = settle({patch});
-        if (!step.detail.empty()) {
-            step.result = -ETIMEDOUT;
-            return step;
-        }
-    }
-    step.result = navo_lkp_rmmod(patch.c_str());
+    step.result = remove_orphan_patch(patch, &step.detail);
     return step;
 }
 
@@ -127,6 +115,21 @@ std::string json_of(const Step &step) {
 }
 
 }  // namespace
+
+int32_t remove_orphan_patch(const std::string &patch, std::string *detail) {
+    if (switch_on(patch)) {
+        const int32_t result = switch_off(patch);
+        if (result != 0) {
+            *detail = "cannot disable it";
+            return result;
+        }
+        *detail = settle({patch});
+        if (!detail->empty()) {
+            return -ETIMEDOUT;
+        }
+    }
+    return navo_lkp_rmmod(patch.c_str());
+}
 
 Outcome run_repair(const Invocation & /*inv*/) {
     std::vector<Step> steps;

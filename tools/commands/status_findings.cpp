@@ -79,6 +79,24 @@ void partially_loaded(const StatusView &view, StatusFindings *findings) {
     }
 }
 
+// Some patches enabled and some not: an activation or deactivation was cut
+// off half-way, so the package's fix is only half in force.
+void half_switched(const StatusView &view, StatusFindings *findings) {
+    for (const PackageView &package : view.loaded) {
+        const auto enabled = static_cast<size_t>(
+            std::count_if(package.patches.begin(), package.patches.end(),
+                          [](const PatchView &patch) { return patch.state == "enabled"; }));
+        if (enabled != 0 && enabled != package.patches.size()) {
+            findings->push_back(
+                {"half-switched", package.name,
+                 package.name + " is half switched (" + std::to_string(enabled) + " of " +
+                     std::to_string(package.patches.size()) +
+                     " patches enabled): lkpctl boot mends it when it is installed; else "
+                     "lkpctl activate or deactivate it"});
+        }
+    }
+}
+
 void in_transition(const StatusView &view, StatusFindings *findings) {
     for (const PackageView &package : view.loaded) {
         for (const PatchView &patch : package.patches) {
@@ -118,9 +136,9 @@ void store_refusals(const StatusView &view, StatusFindings *findings) {
 }
 
 const FindingSource SOURCES[] = {
-    no_livepatch,         manager_absent,       records_unreadable,
-    installed_not_loaded, loaded_not_installed, partially_loaded,
-    in_transition,        crash_leftovers,      store_refusals,
+    no_livepatch,         manager_absent,   records_unreadable, installed_not_loaded,
+    loaded_not_installed, partially_loaded, half_switched,      in_transition,
+    crash_leftovers,      store_refusals,
 };
 
 }  // namespace

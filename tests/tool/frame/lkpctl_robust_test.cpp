@@ -414,6 +414,37 @@ TEST_F(LkpctlRobustTest, CancelledBootUndoesWhatItApplied) {
     EXPECT_TRUE(lkpsim::records().empty());
 }
 
+// A library change in flight holds the kernel-files lock from a module's
+// insertion to its record: repair looks for orphans under that lock, so it
+// never takes such a module for a crash's leftover.
+TEST_F(LkpctlRobustTest, RepairLeavesALoadInFlightAlone) {
+    if (!emulator_words().empty()) {
+        GTEST_SKIP() << "a user-mode emulator's own calls hide where the tool waits";
+    }
+    if (!std::ifstream("/proc/self/syscall")) {
+        GTEST_SKIP() << "this kernel has no /proc/PID/syscall to see the tool wait for a lock";
+    }
+    HeldLock writer(KERNEL_FILES_LOCK);
+    lkpsim::insert_patch("fix_1");  // inserted, its "add" line not yet written
+    Background tool({"repair"}, module_call_env());
+    bool waiting = false;
+    for (int poll = 0; poll < POLLS && !waiting; ++poll) {
+        const long call = current_syscall(tool.pid());
+        waiting = call == SYS_flock || call == SYS_clock_nanosleep || call == SYS_nanosleep;
+        if (!waiting) {
+            std::this_thread::sleep_for(POLL_INTERVAL);
+        }
+    }
+    ASSERT_TRUE(waiting) << "lkpctl never waited for the kernel-files lock";
+    lkpsim::register_patch(1, "inflight.tar.gz", "fix_1");  // the load's "add" line
+    writer.release();
+    const ToolRun run = tool.finish();
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "nothing to repair\n");
+    EXPECT_TRUE(lkpsim::module_inserted("fix_1"));
+    EXPECT_EQ(lkpsim::records(), std::vector<std::string>{"1,inflight.tar.gz,fix_1"});
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, LkpctlSignalTest,
                          ::testing::Values(SignalCase{SIGINT, "SIGINT", 130},
                                            SignalCase{SIGTERM, "SIGTERM", 143},

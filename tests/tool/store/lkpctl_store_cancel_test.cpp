@@ -64,6 +64,23 @@ bool says_it_waits(int err) {
     return false;
 }
 
+// The environment with the simulator's preload library in front, so that
+// the tool's module calls reach the simulated kernel side (an inherited
+// LD_PRELOAD, e.g. valgrind's, would take its place).
+std::vector<std::string> module_call_env() {
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    std::vector<std::string> environment{
+        "LD_PRELOAD=" + built_program(LKPSIM_PRELOAD),
+        "ASAN_OPTIONS=" + std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0"};
+    for (char **entry = environ; *entry != nullptr; ++entry) {
+        const std::string inherited(*entry);
+        if (inherited.rfind("LD_PRELOAD=", 0) != 0 && inherited.rfind("ASAN_OPTIONS=", 0) != 0) {
+            environment.push_back(inherited);
+        }
+    }
+    return environment;
+}
+
 // lkpctl run with args, signal_number sent while it waits for the tool lock.
 ToolRun run_signalled(std::vector<std::string> args, int signal_number) {
     const int out = memfd_create("out", MFD_CLOEXEC);
@@ -76,6 +93,13 @@ ToolRun run_signalled(std::vector<std::string> args, int signal_number) {
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
+    std::vector<std::string> environment = module_call_env();
+    std::vector<char *> envp;
+    envp.reserve(environment.size() + 1);
+    for (std::string &entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
     // Blocked from the child's start: a signal can never kill it early.
     sigset_t held;
     sigset_t previous;
@@ -86,7 +110,7 @@ ToolRun run_signalled(std::vector<std::string> args, int signal_number) {
     if (pid == 0) {
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
-        execv(argv[0], argv.data());
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
@@ -249,6 +273,45 @@ TEST_F(LkpctlStoreCancelTest, CancelledFailedInstallHasNothingToUndo) {
                     "lkpctl: install: SIGINT received; stopped after the operation finished "
                     "with -2\n"});
     EXPECT_FALSE(std::filesystem::exists(expand("%D/root")));
+}
+
+// A removal cancelled by an operator is taken back when the store holds the
+// package: it is loaded again from there and activated, as it was.
+TEST_F(LkpctlStoreCancelTest, CancelledRemoveLoadsThePackageBackFromTheStore) {
+    build_simple("a.tar.gz", {"ext4", "nfs"}, "afix_");
+    run_steps({{{"install", "--root", "%D/root", "%D/a.tar.gz"},
+                0,
+                "a.tar.gz: installed\nboot order: a.tar.gz\n",
+                ""},
+               {{"boot", "--root", "%D/root"}, 0, "a.tar.gz: applied\n", ""}});
+    expect_run(
+        cancelled({"remove", "--root", "%D/root", "a.tar.gz"}, SIGINT),
+        {{"remove", "a.tar.gz"},
+         130,
+         "a.tar.gz: active: deactivated first\na.tar.gz: removed\n",
+         "lkpctl: remove: SIGINT received; remove undone: loaded again from " + expand(store()) +
+             "/a.tar.gz and activated\n" + failure("remove", -EINTR, "Interrupted system call")});
+    EXPECT_EQ(lkpsim::records().size(), 2u);
+    EXPECT_EQ(lkpsim::patch_state("afix_1"), "enabled");
+    EXPECT_EQ(lkpsim::patch_state("afix_2"), "enabled");
+    const ToolRun status = lkpctl({"status", "--root", "%D/root"});
+    EXPECT_EQ(status.status, 0) << status.out << status.err;
+}
+
+// Without a store copy there is nothing to load back: the removal stands
+// and the tool says so.
+TEST_F(LkpctlStoreCancelTest, CancelledRemoveOfAPackageNotInTheStoreStands) {
+    build_simple("c.tar.gz", {"nfs"}, "cfix_");
+    run_steps({{{"load", "%D/c.tar.gz"}, 0, "c.tar.gz: loaded\n", ""}});
+    const std::string active =
+        lkpsim::upstream_by_default() ? "c.tar.gz: active: deactivated first\n" : "";
+    expect_run(cancelled({"remove", "--root", "%D/root", "c.tar.gz"}, SIGTERM),
+               {{"remove", "c.tar.gz"},
+                143,
+                active + "c.tar.gz: removed\n",
+                "lkpctl: remove: SIGTERM received; stopped after the operation completed\n"});
+    EXPECT_TRUE(lkpsim::records().empty());
+    EXPECT_FALSE(lkpsim::module_inserted("cfix_1"));
 }
 
 }  // namespace
