@@ -30,9 +30,13 @@ const char kUsage[] =
     "      Writes a module image (default: 64-bit little endian, target vmlinux).\n"
     "  lkpsim kernel records | history | register NUM PKG PATCH\n"
     "  lkpsim kernel scene instant|after-signal|until-released | task PID COMM | release PID\n"
+    "  lkpsim kernel model upstream|default\n"
     "      Inside a namespace set up by another process (a test, `lkpsim run`):\n"
     "      prints the registered records or the history, or registers a record;\n"
-    "      sets how transitions end, adds a simulated task, or lets one switch.\n"
+    "      sets how transitions end, adds a simulated task, or lets one switch;\n"
+    "      picks the kernel model (upstream: a patch enabled by its insertion, a\n"
+    "      disabled patch freed). `lkpsim run` starts with the upstream model when\n"
+    "      LKPSIM_KERNEL=upstream.\n"
     "  lkpsim --help\n";
 
 int usage_error(const std::string &message) {
@@ -116,6 +120,8 @@ int run_command(int argc, char **argv) {
     }
     lkpsim::enter();
     lkpsim::set_manager(options.manager);
+    // The kernel model a test picked for the whole run (LKPSIM_KERNEL).
+    lkpsim::set_enable_on_insert(lkpsim::upstream_by_default());
     const int status = lkpsim::run_program(options.program.data());
     if (!print_log(options.log_file.empty() ? std::cerr : log_file)) {
         std::cerr << "lkpsim: cannot write the log to " << options.log_file << "\n";
@@ -234,8 +240,16 @@ bool parse_scene(const std::string &word, lkpsim::TransitionScene *scene) {
     return false;
 }
 
-// scene, task and release: the transitions of scripts run under `lkpsim run`.
+// scene, task, release and model: the transitions and the kernel model of
+// scripts run under `lkpsim run`.
 int transition_command(const std::vector<std::string> &args) {
+    if (args[0] == "model") {
+        if (args[1] != "upstream" && args[1] != "default") {
+            return usage_error("not a kernel model: " + args[1]);
+        }
+        lkpsim::set_enable_on_insert(args[1] == "upstream");
+        return 0;
+    }
     if (args[0] == "scene") {
         lkpsim::TransitionScene scene{};
         if (!parse_scene(args[1], &scene)) {
@@ -258,14 +272,15 @@ int transition_command(const std::vector<std::string> &args) {
 
 int kernel_command(int argc, char **argv) {
     const std::vector<std::string> args(argv + 2, argv + argc);
-    const bool transition = (args.size() == 2 && (args[0] == "scene" || args[0] == "release")) ||
-                            (args.size() == 3 && args[0] == "task");
+    const bool transition =
+        (args.size() == 2 && (args[0] == "scene" || args[0] == "release" || args[0] == "model")) ||
+        (args.size() == 3 && args[0] == "task");
     const bool known = (args.size() == 1 && (args[0] == "records" || args[0] == "history")) ||
                        (args.size() == 4 && args[0] == "register") || transition;
     if (!known) {
         return usage_error(
-            "kernel needs records, history, register NUM PKG PATCH, scene WORD, task PID COMM or "
-            "release PID");
+            "kernel needs records, history, register NUM PKG PATCH, scene WORD, task PID COMM, "
+            "release PID or model WORD");
     }
     if (!lkpsim::attach()) {
         std::cerr << "lkpsim: no simulated kernel side here\n";

@@ -123,6 +123,34 @@ run_scenarios() {
   expect_eq "kernel after commit" "$(loaded)" "hotfix_03.tar.gz=enabled"
   expect_eq "store after commit: old uninstalled" "$(installed)" "hotfix_03.tar.gz"
 
+  scenario="4u replaces, upstream kernel model"
+  # A patch enabled by its insertion, a disabled patch freed: the replaced
+  # package comes back on rollback only from the copy the module kept.
+  reset_all
+  lkpsim kernel model upstream
+  { client install "$work/one.mender" && client commit; } || fail "first artifact: $(cat "$work/client.log")"
+  client install "$work/replacing.mender" || fail "install exited $? ($(cat "$work/client.log"))"
+  expect_eq "kernel: old out, new in" "$(loaded)" "hotfix_03.tar.gz=enabled"
+  client rollback || fail "rollback exited $? ($(cat "$work/client.log"))"
+  expect_eq "kernel after rollback: old back, active" "$(loaded)" "hotfix_01.tar.gz=enabled"
+  expect_eq "store after rollback" "$(installed)" "hotfix_01.tar.gz"
+  { client install "$work/replacing.mender" && client commit; } || fail "install+commit: $(cat "$work/client.log")"
+  expect_eq "kernel after commit" "$(loaded)" "hotfix_03.tar.gz=enabled"
+  expect_eq "store after commit: old uninstalled" "$(installed)" "hotfix_03.tar.gz"
+  # Not in the store: nothing to bring it back from. The rollback says so,
+  # fails and keeps its journal.
+  reset_all
+  lkpctl load "$work/hotfix_01.tar.gz" >/dev/null
+  client install "$work/replacing.mender" || fail "install exited $? ($(cat "$work/client.log"))"
+  status=0
+  client rollback || status=$?
+  expect_eq "rollback without a copy: exit status" "$status" 1
+  expect_log "rollback without a copy: reason" \
+    "tesvar-livepatch: ArtifactRollback: hotfix_01.tar.gz: undoing 'deactivate' failed: -262: .*the kernel freed the disabled patches of hotfix_01.tar.gz" "$work/client.log"
+  expect_eq "rollback without a copy: kernel" "$(loaded)" "hotfix_01.tar.gz=disabled"
+  expect_eq "rollback without a copy: the journal stays" "$(pending)" pending
+  if [ "${LKPSIM_KERNEL:-}" = upstream ]; then lkpsim kernel model upstream; else lkpsim kernel model default; fi
+
   scenario="5 signatures"
   reset_all
   cp "$work/verify.pem" /etc/mender/artifact-verify-key.pem

@@ -104,6 +104,19 @@ run_module_cases() {
     expect_eq "$action: the journal stays" "$(pending)" pending
   done
 
+  scenario="kept copy that is a link to a file outside the record"
+  for action in remove uninstall; do
+    reset_all
+    pending_with_journal "$action hotfix_01.tar.gz"
+    ln -s "$work/outside/evil.tar.gz" "$pending_dir/restore/hotfix_01.tar.gz"
+    run_module RollbackPending
+    expect_eq "$action: exit status" "$status" 1
+    expect_log "$action: reason" "hotfix_01.tar.gz: no copy to \(load\|install\) it again from" "$work/module.log"
+    expect_eq "$action: kernel" "$(loaded)" ""
+    expect_eq "$action: store" "$(installed)" ""
+    expect_eq "$action: the journal stays" "$(pending)" pending
+  done
+
   scenario="journal line with shell code"
   reset_all
   pending_with_journal "load \$(touch $work/pwned).tar.gz
@@ -181,6 +194,36 @@ load hotfix_01.tar.gz;touch${IFS:0:1}$work/pwned3"
   calls=$(wc -l <"$work/calls")
   [ "$calls" -le 20 ] || fail "$calls lkpctl calls for a journal of 2 distinct lines"
   checks=$((checks + 1))
+
+  scenario="read-only record directory"
+  reset_all
+  mkdir -p "${pending_dir%/*}" && mount -t tmpfs -o ro read-only-record "${pending_dir%/*}"
+  dir=$(work_dir "$(meta '"hotfix_01.tar.gz"')" hotfix_01.tar.gz=hotfix_01.tar.gz)
+  run_module ArtifactInstall "$dir"
+  umount "${pending_dir%/*}"
+  expect_eq "exit status" "$status" 1
+  expect_log "reason" "cannot make $pending_dir (read-only or full?)" "$work/module.log"
+  expect_eq "kernel" "$(loaded)" ""
+
+  scenario="full record directory"
+  reset_all
+  # Room for the directories, not for the files' contents.
+  mkdir -p "${pending_dir%/*}" && mount -t tmpfs -o size=4k full-record "${pending_dir%/*}"
+  head -c 4096 /dev/zero >"${pending_dir%/*}/filler" 2>/dev/null || true
+  run_module ArtifactInstall "$dir"
+  expect_eq "exit status" "$status" 1
+  expect_log "reason" "cannot write the pending record in $pending_dir (full?)" "$work/module.log"
+  expect_eq "kernel" "$(loaded)" ""
+  expect_eq "no record left to block the next install" "$(pending)" none
+  rm -f "${pending_dir%/*}/filler"
+  mount -o remount,size=1m "${pending_dir%/*}"
+  run_module ArtifactInstall "$dir"
+  expect_eq "once there is room: exit status" "$status" 0
+  expect_eq "once there is room: kernel" "$(loaded)" "hotfix_01.tar.gz=enabled"
+  run_module ArtifactRollback "$dir"
+  expect_eq "once there is room: rollback" "$status" 0
+  umount "${pending_dir%/*}"
+  rm -rf "$dir"
 
   scenario="journal over the bound"
   reset_all
