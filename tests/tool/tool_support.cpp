@@ -132,4 +132,14 @@ std::string ToolTest::build_simple(const std::string &file_name,
     return build(spec);
 }
 
+std::string running_release() {
+    struct utsname identity {};
+    (void)uname(&identity);
+    return identity.release;
+}
+
+std::string store() {
+    return "%D/root/var/lib/tesvar/" + running_release();
+}
+
 }  // namespace lkptest

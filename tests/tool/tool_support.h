@@ -90,6 +90,12 @@ protected:
                              const std::string &prefix = "fix_");
 };
 
+// The running kernel's release (uname -r): the store's directory name.
+std::string running_release();
+
+// The operators' store below the tests' --root (%D/root).
+std::string store();
+
 }  // namespace lkptest
 
 #endif

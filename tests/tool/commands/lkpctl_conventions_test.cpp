@@ -2,7 +2,6 @@
 // found and mended, state and status answering with their exit status,
 // remove deactivating first, help, pack's name rules, and explanations that
 // name the real cause, each run as a subprocess on the simulated kernel side.
-#include <sys/utsname.h>
 
 #include <string>
 #include <vector>
@@ -15,16 +14,6 @@ namespace {
 
 const char *const MSG_TARGET = "The target has not been loaded.";
 const char *const MSG_INTERRUPTED = "Interrupted system call";
-
-std::string release() {
-    struct utsname identity {};
-    (void)uname(&identity);
-    return identity.release;
-}
-
-std::string store() {
-    return "%D/root/var/lib/tesvar/" + release();
-}
 
 class LkpctlConventionsTest : public ToolTest {
 protected:
@@ -94,7 +83,7 @@ TEST_F(LkpctlConventionsTest, StatusMarksAPartialPackageAndBootLoadsItAgain) {
     run_steps({
         {{"status", "--root", "%D/root"},
          3,
-         "needs an operator: " + finding + "\nkernel release: " + release() +
+         "needs an operator: " + finding + "\nkernel release: " + running_release() +
              "\nlive patching: supported\npatch manager: loaded\nloaded packages:\n"
              "  big.tar.gz (enabled, partially loaded: 2 of 3 patches)\n"
              "    big_1  enabled\n    big_2  enabled\n"
@@ -105,7 +94,7 @@ TEST_F(LkpctlConventionsTest, StatusMarksAPartialPackageAndBootLoadsItAgain) {
         {{"--json", "status", "--root", "%D/root"},
          3,
          json_line("status", 0, "Success",
-                   R"({"release":")" + release() +
+                   R"({"release":")" + running_release() +
                        R"(","livepatch":true,"manager":true,"loaded":[{"name":"big.tar.gz",)"
                        R"("state":"enabled","patches":[{"name":"big_1","state":"enabled"},)"
                        R"({"name":"big_2","state":"enabled"}],"units":3,"partial":true}],)"
@@ -131,7 +120,7 @@ TEST_F(LkpctlConventionsTest, StatusMarksAPartialPackageAndBootLoadsItAgain) {
                                         "enable big_2 1", "enable big_3 1"}));
     run_steps({{{"status", "--root", "%D/root"},
                 0,
-                "kernel release: " + release() +
+                "kernel release: " + running_release() +
                     "\nlive patching: supported\npatch manager: loaded\nloaded packages:\n"
                     "  big.tar.gz (enabled)\n    big_1  enabled\n    big_2  enabled\n"
                     "    big_3  enabled\ninstalled packages (" +
@@ -159,15 +148,15 @@ TEST_F(LkpctlConventionsTest, StatusSaysWhatNeedsAnOperator) {
         "a.tar.gz is loaded but not installed, so it is lost at the next reboot: lkpctl install "
         "its file, or remove it";
     const std::string not_loaded = "c.tar.gz is installed but not loaded: run lkpctl boot";
-    run_steps(
-        {{{"status", "--root", "%D/root"},
-          3,
-          "needs an operator: " + not_loaded + " (and 1 more below)\nkernel release: " + release() +
-              "\nlive patching: supported\npatch manager: loaded\nloaded packages:\n"
-              "  a.tar.gz (disabled)\n    afix_1  disabled\ninstalled packages (" +
-              store() + ", boot order):\n  c.tar.gz  not loaded\nneeds an operator:\n  " +
-              not_loaded + "\n  " + not_installed + "\n",
-          ""}});
+    run_steps({{{"status", "--root", "%D/root"},
+                3,
+                "needs an operator: " + not_loaded +
+                    " (and 1 more below)\nkernel release: " + running_release() +
+                    "\nlive patching: supported\npatch manager: loaded\nloaded packages:\n"
+                    "  a.tar.gz (disabled)\n    afix_1  disabled\ninstalled packages (" +
+                    store() + ", boot order):\n  c.tar.gz  not loaded\nneeds an operator:\n  " +
+                    not_loaded + "\n  " + not_installed + "\n",
+                ""}});
     // Another release's store is not compared with what is loaded now.
     const ToolRun other = lkpctl({"status", "--root", "%D/root", "--kernel-release", "0.0-other"});
     EXPECT_EQ(other.status, 0) << other.out;

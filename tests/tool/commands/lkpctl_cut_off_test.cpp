@@ -1,7 +1,6 @@
 // Commands cut off half-way (a killed deactivation, an operator's Ctrl-C
 // during remove) and what the next command makes of that, on both kernel
 // models, each run as a subprocess on the simulated kernel side.
-#include <sys/utsname.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -13,12 +12,6 @@ namespace lkptest {
 namespace {
 
 constexpr const char *FREED = "the kernel freed the disabled patches of a.tar.gz";
-
-std::string store() {
-    struct utsname identity {};
-    (void)uname(&identity);
-    return "%D/root/var/lib/tesvar/" + std::string(identity.release);
-}
 
 // Writes text to a patch's enabled switch, as the library does: 0, or the errno.
 int switch_patch(const std::string &patch, const char *text) {

@@ -2,7 +2,6 @@
 // booted kernel and activate of a package brought back from the store log
 // successes only, never a failure that did not happen. Each run's log is
 // compared line for line.
-#include <sys/utsname.h>
 
 #include "lkpsim/lkpsim.h"
 #include "tool_support.h"
@@ -17,12 +16,6 @@ const std::string ALREADY = "[LKP-INFO]:The pkg has already been activated befor
 
 std::string removed(const std::string &package) {
     return "[LKP-INFO]:LKP-REMOVE:Success to remove the " + package;
-}
-
-std::string store() {
-    struct utsname identity {};
-    (void)uname(&identity);
-    return "%D/root/var/lib/tesvar/" + std::string(identity.release);
 }
 
 class LkpctlLogFactsTest : public ToolTest {

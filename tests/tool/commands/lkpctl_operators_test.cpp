@@ -1,7 +1,6 @@
 // The operator's lkpctl: the installed store and boot after a "reboot" (a
 // fresh simulated kernel), status, info, and failures that explain
 // themselves, each run as a subprocess on the simulated kernel side.
-#include <sys/utsname.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -19,17 +18,6 @@ const std::string NOT_LOADED_C = "c.tar.gz is installed but not loaded: run lkpc
 const std::string BAD_FINDING =
     "unit fix_1.tar.gz module fix_1/fix_1.ko: declares module name 'other', not its patch name "
     "'fix_1'";
-
-std::string release() {
-    struct utsname identity {};
-    (void)uname(&identity);
-    return identity.release;
-}
-
-// The store below the test's --root.
-std::string store() {
-    return "%D/root/var/lib/tesvar/" + release();
-}
 
 class LkpctlOperatorsTest : public ToolTest {
 protected:
@@ -268,7 +256,7 @@ TEST_F(LkpctlOperatorsTest, StatusShowsLoadedAndInstalledSideBySide) {
          "",
          "lkpctl: load: bad.tar.gz: " + BAD_FINDING + "\n" + failure("load", -257, MSG_INVALID)},
         {store_args({"status"}), 3,
-         "needs an operator: " + NOT_LOADED_C + "\nkernel release: " + release() +
+         "needs an operator: " + NOT_LOADED_C + "\nkernel release: " + running_release() +
              "\nlive patching: supported\npatch manager: loaded\nloaded packages:\n"
              "  a.tar.gz (" +
              a + ")\n    afix_1  " + a + "\ninstalled packages (" + store() +
@@ -277,7 +265,7 @@ TEST_F(LkpctlOperatorsTest, StatusShowsLoadedAndInstalledSideBySide) {
          ""},
         {store_args({"--json", "status"}), 3,
          json_line("status", 0, "Success",
-                   R"({"release":")" + release() +
+                   R"({"release":")" + running_release() +
                        R"(","livepatch":true,"manager":true,"loaded":[{"name":"a.tar.gz",)"
                        R"("state":")" +
                        a + R"(","patches":[{"name":"afix_1","state":")" + a +
@@ -296,11 +284,11 @@ TEST_F(LkpctlOperatorsTest, StatusShowsLoadedAndInstalledSideBySide) {
     run_steps({
         {{"status", "--root", "%D/empty"},
          3,
-         "needs an operator: " + manager_missing() + "\nkernel release: " + release() +
+         "needs an operator: " + manager_missing() + "\nkernel release: " + running_release() +
              "\nlive patching: supported\npatch manager: not loaded"
              "\nloaded packages:\n  (none)\ninstalled packages (%D/empty/var/lib/tesvar/" +
-             release() + ", boot order):\n  (none)\nneeds an operator:\n  " + manager_missing() +
-             "\n",
+             running_release() + ", boot order):\n  (none)\nneeds an operator:\n  " +
+             manager_missing() + "\n",
          ""},
     });
 }

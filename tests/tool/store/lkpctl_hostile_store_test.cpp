@@ -4,7 +4,6 @@
 // shapes, a huge order file, and a lock file that is not a regular file.
 // Every case runs the real lkpctl on the simulated kernel side.
 #include <sys/stat.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,13 +18,7 @@
 namespace lkptest {
 namespace {
 
-std::string release() {
-    struct utsname identity {};
-    (void)uname(&identity);
-    return identity.release;
-}
-
-const std::string STORE = "%D/root/var/lib/tesvar/" + release();
+const std::string STORE = store();
 const std::string NOT_REGULAR = " is not a regular file; the store leaves it alone";
 
 class LkpctlHostileStoreTest : public ToolTest {

@@ -9,7 +9,6 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
-#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,12 +25,6 @@
 
 namespace lkptest {
 namespace {
-
-std::string store() {
-    struct utsname identity {};
-    (void)uname(&identity);
-    return "%D/root/var/lib/tesvar/" + std::string(identity.release);
-}
 
 std::string read_back(int fd) {
     std::string text;

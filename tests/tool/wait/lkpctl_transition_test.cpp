@@ -1,7 +1,6 @@
 // lkpctl --wait: waiting for live patch transitions on the simulated kernel
 // side, signalling stalled patches, naming the tasks that hold them up and
 // undoing the command when they stall for too long.
-#include <sys/utsname.h>
 
 #include <cstdlib>
 #include <regex>
@@ -37,12 +36,6 @@ std::string sleeper_lines(const std::string &command, int patch_state) {
 
 std::string signalled_line(const std::string &command) {
     return "lkpctl: " + command + ": fix_1 still in transition: signalled its tasks\n";
-}
-
-std::string running_release() {
-    struct utsname identity {};
-    (void)uname(&identity);
-    return identity.release;
 }
 
 // Under a user-mode emulator ($LKPSIM_EMULATOR), a host program such as
