@@ -13,12 +13,13 @@ int failed_cases = 0;
 int passed_cases = 0;
 int expected_failures = 0;
 
+}  // namespace
+
 long now_ms() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
 }
-}  // namespace
 
 std::vector<std::string> &current_failures() {
     return failures;

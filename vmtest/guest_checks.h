@@ -30,6 +30,9 @@ void report_repeats(const std::string &scenario, int passed, int runs);
 // Whether the running case has failed so far.
 bool case_failed();
 
+// The monotonic clock in milliseconds, for measurements.
+long now_ms();
+
 // A measurement for the report (an LKPVM-MEASURE line); never a verdict.
 void measure(const std::string &what, long milliseconds);
 

@@ -25,12 +25,6 @@ const std::string CONTROL = "/proc/navo_lkp_list";
 constexpr int LOAD_KILLS = 4;
 constexpr int REMOVE_KILLS = 2;
 
-long now_ms() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
-}
-
 void sleep_for_ms(long ms) {
     timespec span{ms / 1000, (ms % 1000) * 1000000L};
     while (nanosleep(&span, &span) != 0) {

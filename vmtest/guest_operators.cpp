@@ -30,12 +30,6 @@ const std::string CONTROL = "/proc/navo_lkp_list";
 constexpr int32_t ENABLED = 5;
 constexpr int32_t DISABLED = 2;
 
-long now_ms() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
-}
-
 bool has(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
 }
