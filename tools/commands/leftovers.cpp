@@ -34,11 +34,14 @@ std::vector<std::string> livepatch_dirs() {
 
 }  // namespace
 
-std::vector<std::string> find_orphan_patches() {
+std::vector<std::string> find_orphan_patches(bool *locked_out) {
     // A load in flight holds the lock exclusive from a module's insertion to
     // its "add" line: read under it, such a module is never taken for an
     // orphan. A holder that never lets go leaves nothing to tell.
     const tesvar::KernelFilesLock lock(tesvar::KernelFilesLock::Mode::Shared);
+    if (locked_out != nullptr) {
+        *locked_out = lock.timed_out();
+    }
     std::vector<ControlRecord> records;
     if (lock.timed_out() || read_control_records(&records) != 0) {
         return {};  // without the control file nothing can be told an orphan

@@ -25,7 +25,10 @@ struct PartialPackage {
     std::vector<std::string> patches;
 };
 
-std::vector<std::string> find_orphan_patches();
+// The orphan patches. *locked_out (when given) says that another caller of
+// the library held the kernel's files past the wait bound, so that none
+// could be looked for: an empty list then is not "none".
+std::vector<std::string> find_orphan_patches(bool *locked_out = nullptr);
 std::vector<PartialPackage> find_partial_packages();
 // The /tmp/lkp_* directories whose maker is gone; with remove, each is
 // removed as it is found (check afterwards which are gone).

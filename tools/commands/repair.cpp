@@ -23,6 +23,9 @@ namespace {
 
 constexpr int32_t STATE_ENABLED = 5;
 constexpr double REPAIR_WAIT_SECONDS = 60.0;
+const char *const LOCKED_OUT =
+    "not looked for: another caller of the library held the kernel's files past the wait "
+    "bound; run lkpctl repair again";
 
 struct Step {
     std::string what;  // "orphan patch module fix_4"
@@ -134,8 +137,13 @@ int32_t remove_orphan_patch(const std::string &patch, std::string *detail) {
 Outcome run_repair(const Invocation & /*inv*/) {
     std::vector<Step> steps;
     // Orphans first: a partial package's missing unit is often one.
-    for (const std::string &patch : find_orphan_patches()) {
+    bool locked_out = false;
+    for (const std::string &patch : find_orphan_patches(&locked_out)) {
         steps.push_back(remove_orphan(patch));
+    }
+    if (locked_out) {
+        // Not "nothing to repair": nothing could be looked at.
+        steps.push_back(Step{"orphan patch modules", -EAGAIN, LOCKED_OUT});
     }
     for (const PartialPackage &package : find_partial_packages()) {
         steps.push_back(remove_partial(package));
@@ -160,9 +168,15 @@ Outcome run_repair(const Invocation & /*inv*/) {
     if (steps.empty()) {
         outcome.text = "nothing to repair\n";
     }
-    if (failures != 0) {
-        outcome.details.push_back(std::to_string(failures) + " of " + std::to_string(steps.size()) +
+    // The search that could not be made is a failure, not a leftover.
+    const size_t unsearched = locked_out ? 1 : 0;
+    if (failures > unsearched) {
+        outcome.details.push_back(std::to_string(failures - unsearched) + " of " +
+                                  std::to_string(steps.size() - unsearched) +
                                   " leftovers could not be removed");
+    }
+    if (locked_out) {
+        outcome.details.emplace_back("orphan patch modules were not looked for");
     }
     outcome.data = JsonObject().raw("repaired", removed.str()).str();
     return outcome;

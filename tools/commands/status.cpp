@@ -78,7 +78,7 @@ StatusView gather(const Invocation &inv, int32_t *result) {
     view.store_problem = read.ok() ? "" : read.detail;
     view.installed = order.names;
     view.refused = order.rejected;
-    view.orphan_patches = find_orphan_patches();
+    view.orphan_patches = find_orphan_patches(&view.orphans_unknown);
     view.stale_tmp_dirs = find_stale_tmp_dirs();
     return view;
 }

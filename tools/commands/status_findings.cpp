@@ -112,6 +112,12 @@ void in_transition(const StatusView &view, StatusFindings *findings) {
 
 // What a crash left behind (see leftovers.h and docs/recovery.md).
 void crash_leftovers(const StatusView &view, StatusFindings *findings) {
+    if (view.orphans_unknown) {
+        findings->push_back({"orphans-unknown", "",
+                             "orphan patch modules were not looked for: another caller of the "
+                             "library held the kernel's files past the wait bound; run lkpctl "
+                             "status again"});
+    }
     for (const std::string &patch : view.orphan_patches) {
         findings->push_back({"orphan-patch", "",
                              "patch module " + patch +

@@ -25,6 +25,7 @@ struct StatusView {
     std::vector<std::string> refused;         // order lines the store refuses
     std::string store_problem;                // why the store could not be read, or ""
     std::vector<std::string> orphan_patches;  // patch modules without a record (leftovers.h)
+    bool orphans_unknown = false;             // the kernel's files were held too long to look
     std::vector<std::string> stale_tmp_dirs;  // /tmp/lkp_* whose maker is gone
 };
 

@@ -459,6 +459,37 @@ TEST_F(LkpctlRobustTest, RepairLeavesALoadInFlightAlone) {
     EXPECT_EQ(lkpsim::records(), std::vector<std::string>{"1,inflight.tar.gz,fix_1"});
 }
 
+// A caller that holds the kernel-files lock past the wait bound keeps
+// repair and status from looking for orphans: that is a failure and a
+// finding, never "nothing to repair".
+TEST_F(LkpctlRobustTest, OrphansNotLookedForAreNotReportedAsNone) {
+    lkpsim::insert_patch("fix_1");  // an orphan, which nothing may report absent
+    HeldLock writer(KERNEL_FILES_LOCK);
+    std::vector<std::string> env = module_call_env();
+    env.emplace_back("TESVAR_WAIT_SECONDS=1");
+    Background repair({"repair"}, env);
+    ToolRun run = repair.finish();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out,
+              "orphan patch modules: failed: -11: Resource temporarily unavailable: not looked "
+              "for: another caller of the library held the kernel's files past the wait bound; "
+              "run lkpctl repair again\n");
+    EXPECT_EQ(run.err,
+              "lkpctl: repair: orphan patch modules were not looked for\n"
+              "lkpctl: repair: -11: Resource temporarily unavailable\n");
+    // status cannot read the records either (exit 1), and says both.
+    Background status({"status", "--root", expand("%D/root")}, env);
+    run = status.finish();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("\n  orphan patch modules were not looked for: another caller of the "
+                           "library held the kernel's files past the wait bound; run lkpctl "
+                           "status again\n"),
+              std::string::npos)
+        << run.out;
+    writer.release();
+    EXPECT_TRUE(lkpsim::module_inserted("fix_1"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, LkpctlSignalTest,
                          ::testing::Values(SignalCase{SIGINT, "SIGINT", 130},
                                            SignalCase{SIGTERM, "SIGTERM", 143},
