@@ -10,12 +10,16 @@
 #include <cstdio>
 #include <thread>
 
+#include "lock_holder.h"
+
 namespace lkpctl {
 namespace {
 
 constexpr mode_t LOCK_FILE_MODE = 0600;
 constexpr auto QUIET_WAIT = std::chrono::seconds(1);
 constexpr auto POLL_INTERVAL = std::chrono::milliseconds(20);
+// Once the wait is said, a slower pace: each round reads /proc/locks.
+constexpr auto LONG_POLL_INTERVAL = std::chrono::milliseconds(100);
 
 const char *const CHANGING_COMMANDS[] = {"load",       "preload",   "validate", "activate",
                                          "deactivate", "remove",    "insmod",   "rmmod",
@@ -67,26 +71,39 @@ StepResult ToolLock::acquire(bool no_wait) {
 }
 
 StepResult ToolLock::wait_for(bool no_wait) {
-    const auto deadline = std::chrono::steady_clock::now() + QUIET_WAIT;
-    int error = lock_file(file_.get(), LOCK_EX | LOCK_NB);
-    while (error == EWOULDBLOCK && !no_wait && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(POLL_INTERVAL);
-        error = lock_file(file_.get(), LOCK_EX | LOCK_NB);
+    const auto quiet_until = std::chrono::steady_clock::now() + QUIET_WAIT;
+    bool said = false;
+    for (;;) {
+        const int error = lock_file(file_.get(), LOCK_EX | LOCK_NB);
+        if (error == 0) {
+            return {};
+        }
+        if (error != EWOULDBLOCK) {
+            return errno_failure(std::string("cannot lock ") + TOOL_LOCK_PATH, error);
+        }
+        if (no_wait) {
+            return step_failed(-EWOULDBLOCK, std::string("another lkpctl is changing the kernel's "
+                                                         "patches (lock ") +
+                                                 TOOL_LOCK_PATH +
+                                                 " held); not waiting (--no-wait)");
+        }
+        // A stopped holder never lets go by itself: waiting would never end.
+        const pid_t holder = flock_holder(file_.get());
+        if (holder > 0 && stopped_by_job_control(holder)) {
+            const std::string pid = std::to_string(holder);
+            return step_failed(-EWOULDBLOCK, std::string("the process holding the lock ") +
+                                                 TOOL_LOCK_PATH + " (pid " + pid +
+                                                 ") is stopped: resume it (kill -CONT " + pid +
+                                                 ") or end it, then run this again");
+        }
+        if (!said && std::chrono::steady_clock::now() >= quiet_until) {
+            (void)std::fprintf(stderr,
+                               "lkpctl: waiting for another lkpctl to finish (lock %s)...\n",
+                               TOOL_LOCK_PATH);
+            said = true;
+        }
+        std::this_thread::sleep_for(said ? LONG_POLL_INTERVAL : POLL_INTERVAL);
     }
-    if (error == EWOULDBLOCK && no_wait) {
-        return step_failed(-EWOULDBLOCK, std::string("another lkpctl is changing the kernel's "
-                                                     "patches (lock ") +
-                                             TOOL_LOCK_PATH + " held); not waiting (--no-wait)");
-    }
-    if (error == EWOULDBLOCK) {
-        (void)std::fprintf(stderr, "lkpctl: waiting for another lkpctl to finish (lock %s)...\n",
-                           TOOL_LOCK_PATH);
-        error = lock_file(file_.get(), LOCK_EX);
-    }
-    if (error != 0) {
-        return errno_failure(std::string("cannot lock ") + TOOL_LOCK_PATH, error);
-    }
-    return {};
 }
 
 }  // namespace lkpctl

@@ -291,6 +291,43 @@ TEST_F(LkpctlRobustTest, WaitsForTheLockAndSaysSo) {
     EXPECT_EQ(lkpsim::history(), c.history);
 }
 
+// Another process holds the tool's lock and is stopped (Ctrl-Z): it would
+// never let go, so the tool says who holds it and fails instead of waiting
+// for ever; resumed, the holder lets go and the tool works again.
+TEST_F(LkpctlRobustTest, AStoppedHolderOfTheLockIsNamedNotWaitedFor) {
+    arrange_package();
+    const Change c = change();
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        const int fd = open(TOOL_LOCK, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0 || flock(fd, LOCK_EX) != 0 || raise(SIGSTOP) != 0) {
+            _exit(1);
+        }
+        _exit(0);  // resumed: the lock goes with the process
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(holder, &status, WUNTRACED), holder);
+    ASSERT_TRUE(WIFSTOPPED(status));
+    const std::string pid = std::to_string(holder);
+    expect_run(lkpctl({c.command, PKG}),
+               {{c.command, PKG},
+                1,
+                "",
+                "lkpctl: " + std::string(c.command) +
+                    ": the process holding the lock /run/lkpctl.lock (pid " + pid +
+                    ") is stopped: resume it (kill -CONT " + pid +
+                    ") or end it, then run this "
+                    "again\n" +
+                    failure(c.command, -EWOULDBLOCK, "Resource temporarily unavailable")});
+    EXPECT_EQ(lkpsim::history(), std::vector<std::string>{});
+    ASSERT_EQ(kill(holder, SIGCONT), 0);
+    ASSERT_EQ(waitpid(holder, &status, 0), holder);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    expect_run(lkpctl({c.command, PKG}), {{c.command, PKG}, 0, c.done, ""});
+    EXPECT_EQ(lkpsim::history(), c.history);
+}
+
 struct SignalCase {
     int signal_number;
     const char *name;
