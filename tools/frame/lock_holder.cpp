@@ -7,7 +7,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 
 namespace lkpctl {
@@ -36,26 +37,26 @@ pid_t flock_holder(int fd) {
         return -1;
     }
     // "1: FLOCK  ADVISORY  WRITE 1234 00:1a:5678 0 EOF"; a waiter's line
-    // has "->" after the number and is not a holder.
+    // has "->" after the number, so its second word is not FLOCK.
     char file_id[64];
     (void)std::snprintf(file_id, sizeof file_id, "%02x:%02x:%lu", major(status.st_dev),
                         minor(status.st_dev), static_cast<unsigned long>(status.st_ino));
-    const std::string locks = proc_text("/proc/locks");
-    size_t start = 0;
-    while (start < locks.size()) {
-        size_t end = locks.find('\n', start);
-        if (end == std::string::npos) {
-            end = locks.size();
-        }
-        const std::string line = locks.substr(start, end - start);
-        start = end + 1;
-        char kind[16] = {};
-        char id[64] = {};
-        long pid = -1;
-        if (line.find("->") == std::string::npos &&
-            std::sscanf(line.c_str(), "%*d: %15s %*s %*s %ld %63s", kind, &pid, id) == 3 &&
-            std::strcmp(kind, "FLOCK") == 0 && std::strcmp(id, file_id) == 0 && pid > 0) {
-            return static_cast<pid_t>(pid);
+    std::istringstream lines(proc_text("/proc/locks"));
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string number;
+        std::string kind;
+        std::string mode;
+        std::string access;
+        std::string pid;
+        std::string id;
+        if (words >> number >> kind >> mode >> access >> pid >> id && kind == "FLOCK" &&
+            id == file_id) {
+            char *end = nullptr;
+            const long holder = std::strtol(pid.c_str(), &end, 10);
+            if (*end == '\0' && holder > 0) {
+                return static_cast<pid_t>(holder);
+            }
         }
     }
     return -1;

@@ -35,6 +35,16 @@ int lock_file(int fd, int operation) {
     return 0;
 }
 
+// What the tool says when the lock's holder is stopped.
+std::string stopped_holder_text(pid_t holder) {
+    const std::string pid = std::to_string(holder);
+    std::string text = "the process holding the lock ";
+    text.append(TOOL_LOCK_PATH).append(" (pid ").append(pid);
+    text.append(") is stopped: resume it (kill -CONT ").append(pid);
+    text.append(") or end it, then run this again");
+    return text;
+}
+
 }  // namespace
 
 bool changes_kernel(const std::string &command) {
@@ -90,11 +100,7 @@ StepResult ToolLock::wait_for(bool no_wait) {
         // A stopped holder never lets go by itself: waiting would never end.
         const pid_t holder = flock_holder(file_.get());
         if (holder > 0 && stopped_by_job_control(holder)) {
-            const std::string pid = std::to_string(holder);
-            return step_failed(-EWOULDBLOCK, std::string("the process holding the lock ") +
-                                                 TOOL_LOCK_PATH + " (pid " + pid +
-                                                 ") is stopped: resume it (kill -CONT " + pid +
-                                                 ") or end it, then run this again");
+            return step_failed(-EWOULDBLOCK, stopped_holder_text(holder));
         }
         if (!said && std::chrono::steady_clock::now() >= quiet_until) {
             (void)std::fprintf(stderr,
