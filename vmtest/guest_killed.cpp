@@ -133,9 +133,26 @@ std::string counts_text(const std::map<std::string, int> &outcomes) {
     return text;
 }
 
+// A removal cut off between a module's removal and its "rm" line, made
+// exactly: the last module taken out by hand. The record left without its
+// module makes the kernel's files disagree for the package; repair writes
+// the missing line, and the package, now partial, is removed.
+void record_without_module_is_repaired() {
+    timed_lkpctl({"load", "--wait", package_path(TRIPLE_A)});
+    timed_lkpctl({"deactivate", TRIPLE_A.name});
+    CHECK_EQ(remove_module(TRIPLE_A.patches.back()), 0);
+    const ToolRun repair = run_lkpctl({"repair"});
+    CHECK_EQ(repair.status, 0);
+    CHECK_EQ(repair.out, "record of " + TRIPLE_A.patches.back() + " (" + TRIPLE_A.name +
+                             ") without its module: removed\npartial package " + TRIPLE_A.name +
+                             " (2 of 3 patches): removed\n");
+    check_no_package_left();
+}
+
 }  // namespace
 
 void killed_commands_are_repaired(const std::string &machine) {
+    record_without_module_is_repaired();
     // The whole load and the whole removal (which deactivates first and
     // waits), timed: the kill points are spread over them.
     const long load_ms = timed_lkpctl({"load", package_path(TRIPLE_A)});

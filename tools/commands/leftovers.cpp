@@ -2,6 +2,7 @@
 #include "leftovers.h"
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <map>
 #include <set>
@@ -32,7 +33,43 @@ std::vector<std::string> livepatch_dirs() {
     return names;
 }
 
+// The live patch modules in the kernel: a sysfs directory, or a line of the
+// state file (which also names the ones upstream freed).
+std::set<std::string> live_patches() {
+    std::set<std::string> live;
+    for (const std::string &name : livepatch_dirs()) {
+        live.insert(name);
+    }
+    for (const std::string &name : read_state_patches()) {
+        live.insert(name);
+    }
+    return live;
+}
+
 }  // namespace
+
+std::vector<ControlRecord> find_records_without_module() {
+    // A removal in flight holds the lock exclusive from a module's removal
+    // to its "rm" line; read under it, such a record is never taken for one.
+    const tesvar::KernelFilesLock lock(tesvar::KernelFilesLock::Mode::Shared);
+    std::vector<ControlRecord> records;
+    // The state file names every live patch module in the kernel, freed
+    // ones too; without it a freed patch's module cannot be seen. (The
+    // simulated kernel side's state file names records, so there every
+    // record has its line and none is taken for one without its module.)
+    if (lock.timed_out() || access(tesvar::STATE_FILE, R_OK) != 0 ||
+        read_control_records(&records) != 0) {
+        return {};
+    }
+    const std::set<std::string> live = live_patches();
+    std::vector<ControlRecord> dangling;
+    for (const ControlRecord &record : records) {
+        if (live.count(record.patch) == 0) {
+            dangling.push_back(record);
+        }
+    }
+    return dangling;
+}
 
 std::vector<std::string> find_orphan_patches(bool *locked_out) {
     // A load in flight holds the lock exclusive from a module's insertion to
@@ -50,13 +87,7 @@ std::vector<std::string> find_orphan_patches(bool *locked_out) {
     for (const ControlRecord &record : records) {
         registered.insert(record.patch);
     }
-    std::set<std::string> live;
-    for (const std::string &name : livepatch_dirs()) {
-        live.insert(name);
-    }
-    for (const std::string &name : read_state_patches()) {
-        live.insert(name);
-    }
+    const std::set<std::string> live = live_patches();
     std::vector<std::string> orphans;
     for (const std::string &name : live) {
         if (registered.count(name) == 0) {

@@ -4,6 +4,8 @@
 //     /sys/kernel/livepatch, or a line of the state file) that the control
 //     file does not name: killed between the module's insertion and its
 //     "add" line;
+//   - a record without its module: a removal killed between a module's
+//     removal and its "rm" line;
 //   - a partial package: fewer registered patches than the unit count its
 //     records carry (the first field of each record, from its "add" line);
 //   - a stale temporary directory: a /tmp/lkp_* directory whose maker is
@@ -15,6 +17,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "record_files.h"
 
 namespace lkpctl {
 
@@ -30,6 +34,8 @@ struct PartialPackage {
 // could be looked for: an empty list then is not "none".
 std::vector<std::string> find_orphan_patches(bool *locked_out = nullptr);
 std::vector<PartialPackage> find_partial_packages();
+// Control-file records whose patch module is no longer in the kernel.
+std::vector<ControlRecord> find_records_without_module();
 // The /tmp/lkp_* directories whose maker is gone; with remove, each is
 // removed as it is found (check afterwards which are gone).
 std::vector<std::string> find_stale_tmp_dirs(bool remove = false);

@@ -14,6 +14,7 @@
 #include "json.h"
 #include "kernel/kernel_paths.h"
 #include "leftovers.h"
+#include "sys/kernel_files_lock.h"
 #include "sys/owned_fd.h"
 #include "tesvar.h"
 #include "transition_wait.h"
@@ -70,6 +71,31 @@ std::string settle(const std::vector<std::string> &patches) {
         stalled += (stalled.empty() ? "" : ", ") + patch;
     }
     return "still in transition: " + stalled;
+}
+
+// Writes the "rm" line a killed removal did not write, under the lock a
+// change holds: 0, or the negated errno.
+int32_t write_missing_rm_line(const ControlRecord &record) {
+    const tesvar::KernelFilesLock lock(tesvar::KernelFilesLock::Mode::Exclusive);
+    if (lock.timed_out()) {
+        return -EAGAIN;
+    }
+    tesvar::Fd fd(open(tesvar::CONTROL_FILE, O_WRONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid()) {
+        return -errno;
+    }
+    const std::string line =
+        "rm," + std::to_string(record.units) + "," + record.package + "," + record.patch;
+    if (write(fd.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+        return -errno;
+    }
+    return fd.close() == 0 ? 0 : -errno;
+}
+
+Step remove_record_without_module(const ControlRecord &record) {
+    Step step{"record of " + record.patch + " (" + record.package + ") without its module", 0, ""};
+    step.result = write_missing_rm_line(record);
+    return step;
 }
 
 Step remove_orphan(const std::string &patch) {
@@ -136,7 +162,12 @@ int32_t remove_orphan_patch(const std::string &patch, std::string *detail) {
 
 Outcome run_repair(const Invocation & /*inv*/) {
     std::vector<Step> steps;
-    // Orphans first: a partial package's missing unit is often one.
+    // Records whose module a killed removal took out first: without them the
+    // package reads as partial, which the steps below remove whole.
+    for (const ControlRecord &record : find_records_without_module()) {
+        steps.push_back(remove_record_without_module(record));
+    }
+    // Orphans next: a partial package's missing unit is often one.
     bool locked_out = false;
     for (const std::string &patch : find_orphan_patches(&locked_out)) {
         steps.push_back(remove_orphan(patch));
