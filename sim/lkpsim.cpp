@@ -212,6 +212,14 @@ void insert_patch(const std::string &patch, const std::vector<std::string> &targ
     }
 }
 
+void insert_plain_module(const std::string &name) {
+    Kernel *k = kernel();
+    KernelLock lock(k);
+    if (find_module(k, name) == nullptr) {
+        require(force_insert(k, name, {}, false), "cannot insert " + name);
+    }
+}
+
 void register_patch(int num, const std::string &pkg, const std::string &patch) {
     Kernel *k = kernel();
     KernelLock lock(k);

@@ -46,6 +46,19 @@ int judge_switch(Kernel *kernel, std::string_view patch, std::string_view value)
     return start_transition(kernel, patch, target);
 }
 
+// A registered patch's word is its record's; a module not registered shows
+// its switch.
+std::string state_word(const Kernel &kernel, const Module &module) {
+    for (std::size_t i = 0; i < kernel.record_count.get(); ++i) {
+        const Record &record = kernel.records[i];
+        if (name_is(record.patch, name_of(module.name))) {
+            return std::string(name_of(record.state));
+        }
+    }
+    const bool enabled = kernel.enable_on_insert != 0 && is_upstream_enabled(kernel, module);
+    return enabled ? "enabled" : "disabled";
+}
+
 }  // namespace
 
 std::string control_text(const Kernel &kernel) {
@@ -63,11 +76,17 @@ std::string state_text(const Kernel &kernel) {
     if (kernel.raw_state.set != 0) {
         return raw(kernel.raw_state);
     }
+    // A line per live patch module in the kernel, in insertion order, as the
+    // real kernel's file has it: a record whose module was taken out has no
+    // line, and a module not (yet) registered has one.
     std::string text = "livepatch state\nnum\tpatch\tstate\n";
-    for (std::size_t i = 0; i < kernel.record_count.get(); ++i) {
-        const Record &record = kernel.records[i];
-        text += std::to_string(i + 1) + "\t" + std::string(name_of(record.patch)) + "\t" +
-                std::string(name_of(record.state)) + "\n";
+    std::size_t lines = 0;
+    for (std::size_t i = 0; i < kernel.module_count.get(); ++i) {
+        const Module &module = kernel.modules[i];
+        if (module.livepatch != 0) {
+            text += std::to_string(++lines) + "\t" + std::string(name_of(module.name)) + "\t" +
+                    state_word(kernel, module) + "\n";
+        }
     }
     return text + "end\n";
 }

@@ -76,8 +76,11 @@ int apply_op(Kernel *kernel, const OpLine &op) {
 }
 
 int judge(Kernel *kernel, std::string_view line) {
-    // An armed refusal names the line's word ("add", "rm") or none.
-    if (take_fault(&kernel->op_fault, line.substr(0, line.find(',')))) {
+    // An armed refusal names the line's word ("add", "rm"), its patch, or
+    // none.
+    const std::string_view text = without_newline(line);
+    if (take_fault(&kernel->op_fault, text.substr(0, text.find(','))) ||
+        take_fault(&kernel->op_fault, text.substr(text.rfind(',') + 1))) {
         return kernel->op_fault.error.get();
     }
     OpLine op;

@@ -126,10 +126,14 @@ TEST_F(KernelFiles, ConsistencyCheckShapes) {
 }
 
 TEST_F(KernelFiles, ConsistencyCheckOfGeneratedAndAbsentFiles) {
+    for (const char *patch : {"p1", "p2", "q1"}) {
+        lkpsim::insert_patch(patch);
+    }
     lkpsim::register_patch(2, "pkgA", "p1");
     lkpsim::register_patch(2, "pkgA", "p2");
     lkpsim::register_patch(1, "pkgB", "q1");
     lkpsim::set_patch_state("p1", "enabled");
+    lkpsim::set_patch_state("p2", "disabled");
     lkpsim::set_patch_state("q1", "enabled");
     EXPECT_EQ(check("pkgA", 0), "disabled");
     EXPECT_EQ(check("pkgB", 0), "enabled");

@@ -89,6 +89,7 @@ TEST_P(Environment, FailsBeforeAnythingIsExtracted) {
     const EnvCase &row = GetParam();
     const std::string package_path = build(package({"fix_1.ko"}));
     row.arrange();
+    const Lines records = lkpsim::records();
     std::string path = scratch_dir();
     if (row.path == PathKind::Package) {
         path = package_path;
@@ -98,7 +99,7 @@ TEST_P(Environment, FailsBeforeAnythingIsExtracted) {
     EXPECT_EQ(navo_lkp_load(row.path == PathKind::Null ? nullptr : path.c_str()), row.rc);
     expect_events(row.history, row.log);
     EXPECT_EQ(lkpsim::module_inserted("tesvar"), row.manager_after);
-    EXPECT_EQ(lkpsim::records(), Lines{});
+    EXPECT_EQ(lkpsim::records(), records);
 }
 
 const Lines kMissing = Lines{err("LKP-PRELOAD: The the file of pkg is missing.")} + kPreloadFailed;
@@ -146,6 +147,27 @@ INSTANTIATE_TEST_SUITE_P(
             {},
             {err("Failed to ignore the head diff."), err("LKP-LOAD:The record is not available.")},
             true},
+        // What a killed load or removal leaves makes the two files disagree:
+        // a patch module without its record has a state line too many...
+        EnvCase{"PatchModuleWithoutItsRecord",
+                [] { lkpsim::insert_patch("fix_9"); },
+                PathKind::Package,
+                INVALID_ARGUMENT,
+                {},
+                {err("Failed to ignore the tail diff."),
+                 err("LKP-LOAD:The record is not available.")},
+                true},
+        // ...and a record without its module one too few: the trailer is
+        // read as its line.
+        EnvCase{"RecordWithoutItsModule",
+                [] { lkpsim::register_patch(1, "other.tar.gz", "fix_9"); },
+                PathKind::Package,
+                INVALID_ARGUMENT,
+                {},
+                {err("The record is different between /proc/navo_lkp_list and "
+                     "/proc/livepatch/state."),
+                 err("LKP-LOAD:The record is not available.")},
+                true},
         EnvCase{"ControlLineUnparsable",
                 [] { lkpsim::set_raw_control("no fields\n"); },
                 PathKind::Package,

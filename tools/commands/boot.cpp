@@ -13,7 +13,6 @@
 #include "json.h"
 #include "leftovers.h"
 #include "list.h"
-#include "package_units.h"
 #include "repair.h"
 #include "signals.h"
 #include "store.h"
@@ -68,6 +67,14 @@ public:
         return found != partial_.end() ? found->second : "";
     }
 
+    // What the reading found in the way and took away (see read()); each
+    // step is handed out once.
+    std::vector<RepairStep> take_repaired() const {
+        std::vector<RepairStep> steps;
+        steps.swap(repaired_);
+        return steps;
+    }
+
 private:
     // At the first question, as part of the first package's work.
     void read() const {
@@ -77,7 +84,18 @@ private:
         asked_ = true;
         std::vector<PackageView> packages;
         // Without the patch manager nothing is loaded yet.
-        read_ = !manager_loaded() || loaded_packages(&packages) == 0;
+        int32_t result = manager_loaded() ? loaded_packages(&packages) : 0;
+        // What a killed load or removal left makes the two files disagree,
+        // and the library then refuses every package: it goes first, as
+        // repair takes it. A package whose record was left without its
+        // module then reads as partial, and is loaded again.
+        if (result == tesvar::LKP_INVALID_ARGUMENT) {
+            repaired_ = remove_kernel_leftovers();
+            if (!repaired_.empty()) {
+                result = loaded_packages(&packages);
+            }
+        }
+        read_ = result == 0;
         for (const PackageView &package : packages) {
             states_[package.name] = package.patches.back().state;
             if (package.partial()) {
@@ -88,6 +106,7 @@ private:
 
     mutable bool asked_ = false;
     mutable bool read_ = false;
+    mutable std::vector<RepairStep> repaired_;
     mutable std::unordered_map<std::string, std::string> states_;
     mutable std::unordered_map<std::string, std::string> partial_;
 };
@@ -101,59 +120,11 @@ Applied reload(const Invocation &inv, const std::string &name) {
     return Applied{name, RELOADED, 0, "", "", "", false};
 }
 
-// The orphan patch modules, looked for once, when the first package is to
-// be loaded (as part of its work), and only with the patch manager loaded:
-// without its control file no module can be told an orphan.
-class BootOrphans {
-public:
-    const std::vector<std::string> &list() const {
-        if (!asked_) {
-            asked_ = true;
-            if (manager_loaded()) {
-                orphans_ = find_orphan_patches();
-            }
-        }
-        return orphans_;
-    }
-
-private:
-    mutable bool asked_ = false;
-    mutable std::vector<std::string> orphans_;
-};
-
-// A load of this package killed between a module's insertion and its record
-// leaves that patch module in the kernel without a record, and the kernel
-// then refuses to insert it again. Those modules go first; an orphan that is
-// not one of this package's units is not boot's to touch (repair's). Their
-// names are added to *removed; a removal that fails fails the package.
-Applied remove_own_orphans(const std::string &name, const std::string &path,
-                           const std::vector<std::string> &orphans, std::string *removed) {
-    std::vector<PackageUnit> units;
-    if (orphans.empty() || !read_package_units(path, &units)) {
-        return Applied{name, "", 0, "", "", "", false};  // the load says what is wrong
-    }
-    for (const PackageUnit &unit : units) {
-        if (std::find(orphans.begin(), orphans.end(), unit.patch) == orphans.end()) {
-            continue;
-        }
-        std::string detail;
-        const int32_t result = remove_orphan_patch(unit.patch, &detail);
-        if (result != 0) {
-            return failed(name, result,
-                          "patch module " + unit.patch +
-                              " is in the kernel without a record and could not be removed" +
-                              (detail.empty() ? "" : ": " + detail));
-        }
-        *removed += (removed->empty() ? "" : ", ") + unit.patch;
-    }
-    return Applied{name, "", 0, "", "", "", false};
-}
-
 // Loads (unless loaded) and activates one installed package. A partially
 // loaded one is taken out first and loaded again from the store, and so is
 // a loaded one whose disabled patches the kernel has freed.
 Applied apply_now(const Invocation &inv, const StoreDir &store, const std::string &name,
-                  const LoadedStates &states, const BootOrphans &orphans) {
+                  const LoadedStates &states) {
     const std::string partial = states.partial(name);
     if (!partial.empty()) {
         const Outcome out = take_out(inv, name);
@@ -170,7 +141,6 @@ Applied apply_now(const Invocation &inv, const StoreDir &store, const std::strin
     // An unknown or invalid state: the load says, with its own result code,
     // what stands in the way.
     const bool loaded = state == "disabled";
-    std::string orphans_removed;
     if (!loaded) {
         const std::string path = store.path() + "/" + name;
         bool missing = false;
@@ -178,10 +148,6 @@ Applied apply_now(const Invocation &inv, const StoreDir &store, const std::strin
         if (missing || !regular.ok()) {
             return failed(name, tesvar::LKP_FILE_MISSING,
                           missing ? path + " does not exist" : regular.detail);
-        }
-        Applied cleared = remove_own_orphans(name, path, orphans.list(), &orphans_removed);
-        if (cleared.result != 0) {
-            return cleared;
         }
         const int32_t result = navo_lkp_load(path.c_str());
         if (result != 0) {
@@ -207,11 +173,7 @@ Applied apply_now(const Invocation &inv, const StoreDir &store, const std::strin
     if (!partial.empty()) {
         return Applied{name, "reloaded", 0, "was partially loaded: " + partial, "", "", false};
     }
-    const std::string why = orphans_removed.empty()
-                                ? ""
-                                : "a killed load had left patch module " + orphans_removed +
-                                      " without its record: removed first";
-    return Applied{name, loaded ? "activated" : "applied", 0, why, "", "", false};
+    return Applied{name, loaded ? "activated" : "applied", 0, "", "", "", false};
 }
 
 // With --wait, the package's transitions must end as after load and
@@ -233,8 +195,8 @@ Applied wait_for(const Invocation &inv, Applied applied) {
 }
 
 Applied apply(const Invocation &inv, const StoreDir &store, const std::string &name,
-              const LoadedStates &states, const BootOrphans &orphans) {
-    const Applied applied = apply_now(inv, store, name, states, orphans);
+              const LoadedStates &states) {
+    const Applied applied = apply_now(inv, store, name, states);
     const bool changed = applied.result == 0 && applied.action != "already active";
     return inv.wait && changed ? wait_for(inv, applied) : applied;
 }
@@ -310,7 +272,6 @@ Outcome run_boot(const Invocation &inv) {
     (void)tesvar::visit_stale_tmp_dirs(true, nullptr, nullptr);
     const std::string dir = store.path();
     const LoadedStates states;
-    const BootOrphans orphans;
     Outcome outcome = outcome_of(0);
     JsonArray packages;
     size_t failures = 0;
@@ -327,12 +288,24 @@ Outcome run_boot(const Invocation &inv) {
         refused.string(rejected);
         count_failure(tesvar::LKP_INVALID_ARGUMENT);
     }
+    JsonArray repaired;
+    size_t leftovers = 0;
+    size_t unrepaired = 0;
     std::vector<Applied> changed;
     for (const std::string &name : order.names) {
         if (termination_pending()) {
             break;  // cancelled: what was done is undone below
         }
-        const Applied applied = apply(inv, store, name, states, orphans);
+        const Applied applied = apply(inv, store, name, states);
+        for (const RepairStep &step : states.take_repaired()) {
+            outcome.text += line_of(step);
+            repaired.raw(json_of(step));
+            ++leftovers;
+            if (step.result != 0) {
+                ++unrepaired;
+                count_failure(step.result);
+            }
+        }
         if (applied.result == 0 && applied.action != "already active") {
             changed.push_back(applied);
         }
@@ -349,12 +322,19 @@ Outcome run_boot(const Invocation &inv) {
     if (entries == 0) {
         outcome.text = "nothing installed in " + dir + "\n";
     }
-    if (failures != 0) {
-        outcome.details.push_back(std::to_string(failures) + " of " + std::to_string(entries) +
-                                  " installed packages failed");
+    if (unrepaired != 0) {
+        outcome.details.push_back(std::to_string(unrepaired) +
+                                  " leftovers of killed loads or removals could not be removed");
+    }
+    if (failures > unrepaired) {
+        outcome.details.push_back(std::to_string(failures - unrepaired) + " of " +
+                                  std::to_string(entries) + " installed packages failed");
     }
     JsonObject data;
     data.string("store", dir).raw("packages", packages.str());
+    if (leftovers != 0) {
+        data.raw("repaired", repaired.str());
+    }
     if (!order.rejected.empty()) {
         data.raw("refused", refused.str());
     }

@@ -40,8 +40,8 @@ std::set<std::string> live_patches() {
     for (const std::string &name : livepatch_dirs()) {
         live.insert(name);
     }
-    for (const std::string &name : read_state_patches()) {
-        live.insert(name);
+    for (const auto &line : read_state_lines()) {
+        live.insert(line.first);
     }
     return live;
 }
@@ -54,9 +54,7 @@ std::vector<ControlRecord> find_records_without_module() {
     const tesvar::KernelFilesLock lock(tesvar::KernelFilesLock::Mode::Shared);
     std::vector<ControlRecord> records;
     // The state file names every live patch module in the kernel, freed
-    // ones too; without it a freed patch's module cannot be seen. (The
-    // simulated kernel side's state file names records, so there every
-    // record has its line and none is taken for one without its module.)
+    // ones too; without it a freed patch's module cannot be seen.
     if (lock.timed_out() || access(tesvar::STATE_FILE, R_OK) != 0 ||
         read_control_records(&records) != 0) {
         return {};

@@ -111,6 +111,15 @@ int32_t loaded_packages(std::vector<PackageView> *packages) {
     return result;
 }
 
+int32_t registered_packages_as_they_are(std::vector<PackageView> *packages) {
+    std::vector<ControlRecord> records;
+    const int32_t result = read_control_records(&records);
+    if (result == 0) {
+        *packages = group(records, read_state_lines());
+    }
+    return result;
+}
+
 Outcome run_list(const Invocation &inv) {
     std::vector<PackageView> packages;
     const int32_t result = loaded_packages(&packages);

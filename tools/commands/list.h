@@ -34,6 +34,11 @@ std::string package_label(const PackageView &package);
 // The registered packages in order of registration; 0, or the result code
 // of reading the control and state files.
 int32_t loaded_packages(std::vector<PackageView> *packages);
+// The same read without the consistency check, for files that disagree
+// (what a killed load or removal left): each patch with its state file's
+// word, "unknown" when the file has no line for it. 0, or the result code
+// of reading the control file.
+int32_t registered_packages_as_they_are(std::vector<PackageView> *packages);
 
 // The packages as the "packages" JSON array of list and status.
 std::string packages_json(const std::vector<PackageView> &packages);

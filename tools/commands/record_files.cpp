@@ -74,24 +74,25 @@ int32_t read_state_words(size_t record_count, std::map<std::string, std::string>
     return tesvar::LKP_OK;
 }
 
-std::vector<std::string> read_state_patches() {
-    std::vector<std::string> patches;
+std::map<std::string, std::string> read_state_lines() {
+    std::map<std::string, std::string> words;
     KernelFile file(tesvar::STATE_FILE);
     if (!file) {
-        return patches;
+        return words;
     }
     for (int head = 0; head < tesvar::STATE_HEAD_LINES; ++head) {
         if (file.next_line() == nullptr) {
-            return patches;
+            return words;
         }
     }
     for (char *line = file.next_line(); line != nullptr; line = file.next_line()) {
         tesvar::patch_record record{};
         if (tesvar::parse_record(&record, line, tesvar::RECORD_STATE) == 0) {
-            patches.push_back(field(record.patch_name, tesvar::NAME_SIZE));
+            words[field(record.patch_name, tesvar::NAME_SIZE)] =
+                field(record.state(), tesvar::STATE_SIZE);
         }
     }
-    return patches;
+    return words;
 }
 
 }  // namespace lkpctl

@@ -26,9 +26,10 @@ int32_t read_control_records(std::vector<ControlRecord> *records);
 // consistency check. 0 or a result code.
 int32_t read_state_words(size_t record_count, std::map<std::string, std::string> *words);
 
-// The patch names of every line of the state file after its head that reads
-// as a state record (the trailer does not); none when it cannot be opened.
-std::vector<std::string> read_state_patches();
+// The state word of every line of the state file after its head that reads
+// as a state record (the trailer does not), by patch name, whatever the
+// number of records; none when it cannot be opened.
+std::map<std::string, std::string> read_state_lines();
 
 }  // namespace lkpctl
 

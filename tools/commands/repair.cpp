@@ -24,15 +24,10 @@ namespace {
 
 constexpr int32_t STATE_ENABLED = 5;
 constexpr double REPAIR_WAIT_SECONDS = 60.0;
+const char *const ORPHANS_UNSEARCHED = "orphan patch modules";
 const char *const LOCKED_OUT =
     "not looked for: another caller of the library held the kernel's files past the wait "
     "bound; run lkpctl repair again";
-
-struct Step {
-    std::string what;  // "orphan patch module fix_4"
-    int32_t result = 0;
-    std::string detail;
-};
 
 std::string enabled_path(const std::string &patch) {
     return std::string(tesvar::LIVEPATCH_DIR) + "/" + patch + "/enabled";
@@ -92,20 +87,20 @@ int32_t write_missing_rm_line(const ControlRecord &record) {
     return fd.close() == 0 ? 0 : -errno;
 }
 
-Step remove_record_without_module(const ControlRecord &record) {
-    Step step{"record of " + record.patch + " (" + record.package + ") without its module", 0, ""};
+RepairStep remove_record_without_module(const ControlRecord &record) {
+    RepairStep step{"record of " + record.patch + " (" + record.package + ") without its module", 0, ""};
     step.result = write_missing_rm_line(record);
     return step;
 }
 
-Step remove_orphan(const std::string &patch) {
-    Step step{"orphan patch module " + patch, 0, ""};
+RepairStep remove_orphan(const std::string &patch) {
+    RepairStep step{"orphan patch module " + patch, 0, ""};
     step.result = remove_orphan_patch(patch, &step.detail);
     return step;
 }
 
-Step remove_partial(const PartialPackage &package) {
-    Step step{"partial package " + package.name + " (" + std::to_string(package.registered) +
+RepairStep remove_partial(const PartialPackage &package) {
+    RepairStep step{"partial package " + package.name + " (" + std::to_string(package.registered) +
                   " of " + std::to_string(package.units) + " patches)",
               0, ""};
     if (navo_lkp_state(package.name.c_str()) == STATE_ENABLED) {
@@ -124,7 +119,9 @@ Step remove_partial(const PartialPackage &package) {
     return step;
 }
 
-std::string line_of(const Step &step) {
+}  // namespace
+
+std::string line_of(const RepairStep &step) {
     if (step.result == 0) {
         return step.what + ": removed\n";
     }
@@ -132,7 +129,7 @@ std::string line_of(const Step &step) {
            navo_lkp_strerror(step.result) + (step.detail.empty() ? "" : ": " + step.detail) + "\n";
 }
 
-std::string json_of(const Step &step) {
+std::string json_of(const RepairStep &step) {
     JsonObject object;
     object.string("what", step.what)
         .number("result", step.result)
@@ -142,8 +139,6 @@ std::string json_of(const Step &step) {
     }
     return object.str();
 }
-
-}  // namespace
 
 int32_t remove_orphan_patch(const std::string &patch, std::string *detail) {
     if (switch_on(patch)) {
@@ -160,10 +155,10 @@ int32_t remove_orphan_patch(const std::string &patch, std::string *detail) {
     return navo_lkp_rmmod(patch.c_str());
 }
 
-Outcome run_repair(const Invocation & /*inv*/) {
-    std::vector<Step> steps;
+std::vector<RepairStep> remove_kernel_leftovers() {
+    std::vector<RepairStep> steps;
     // Records whose module a killed removal took out first: without them the
-    // package reads as partial, which the steps below remove whole.
+    // package reads as partial, which repair then removes whole.
     for (const ControlRecord &record : find_records_without_module()) {
         steps.push_back(remove_record_without_module(record));
     }
@@ -174,20 +169,26 @@ Outcome run_repair(const Invocation & /*inv*/) {
     }
     if (locked_out) {
         // Not "nothing to repair": nothing could be looked at.
-        steps.push_back(Step{"orphan patch modules", -EAGAIN, LOCKED_OUT});
+        steps.push_back(RepairStep{ORPHANS_UNSEARCHED, -EAGAIN, LOCKED_OUT});
     }
+    return steps;
+}
+
+Outcome run_repair(const Invocation & /*inv*/) {
+    std::vector<RepairStep> steps = remove_kernel_leftovers();
+    const bool locked_out = !steps.empty() && steps.back().what == ORPHANS_UNSEARCHED;
     for (const PartialPackage &package : find_partial_packages()) {
         steps.push_back(remove_partial(package));
     }
     for (const std::string &dir : find_stale_tmp_dirs(true)) {
         const bool gone = access(dir.c_str(), F_OK) != 0;
-        steps.push_back(Step{"stale temporary directory " + dir, gone ? 0 : -ENOTEMPTY,
+        steps.push_back(RepairStep{"stale temporary directory " + dir, gone ? 0 : -ENOTEMPTY,
                              gone ? "" : "rm could not remove it"});
     }
     Outcome outcome = outcome_of(0);
     JsonArray removed;
     size_t failures = 0;
-    for (const Step &step : steps) {
+    for (const RepairStep &step : steps) {
         outcome.text += line_of(step);
         removed.raw(json_of(step));
         if (step.result != 0 && ++failures == 1) {

@@ -79,7 +79,18 @@ StatusView gather(const Invocation &inv, int32_t *result) {
     view.installed = order.names;
     view.refused = order.rejected;
     view.orphan_patches = find_orphan_patches(&view.orphans_unknown);
+    view.records_without_module = find_records_without_module();
     view.stale_tmp_dirs = find_stale_tmp_dirs();
+    // What a killed load or removal left makes the two files disagree, so
+    // the library refuses them; the packages are then shown as they are.
+    const bool leftovers = !view.orphan_patches.empty() || !view.records_without_module.empty();
+    if (view.manager && !view.records_read && leftovers &&
+        registered_packages_as_they_are(&view.loaded) == 0) {
+        view.records_read = true;
+        view.records_disagree = true;
+        view.in_transition = patches_in_transition(view.loaded);
+        *result = 0;
+    }
     return view;
 }
 

@@ -37,6 +37,12 @@ void records_unreadable(const StatusView &view, StatusFindings *findings) {
         findings->push_back({"records-unreadable", "",
                              "the control and state files cannot be read, or they disagree"});
     }
+    if (view.records_disagree) {
+        findings->push_back({"records-disagree", "",
+                             "the control and state files disagree because of the leftovers "
+                             "below: every load, switch and removal fails until lkpctl repair "
+                             "(or lkpctl boot) removes them"});
+    }
 }
 
 // After a reboot, boot applies them; not loaded now means boot has not run
@@ -79,14 +85,19 @@ void partially_loaded(const StatusView &view, StatusFindings *findings) {
     }
 }
 
-// Some patches enabled and some not: an activation or deactivation was cut
-// off half-way, so the package's fix is only half in force.
+size_t count_in_state(const PackageView &package, const char *state) {
+    return static_cast<size_t>(
+        std::count_if(package.patches.begin(), package.patches.end(),
+                      [state](const PatchView &patch) { return patch.state == state; }));
+}
+
+// Some patches enabled and some disabled: an activation or deactivation was
+// cut off half-way, so the package's fix is only half in force. (A patch
+// without a state line is a leftover of its own.)
 void half_switched(const StatusView &view, StatusFindings *findings) {
     for (const PackageView &package : view.loaded) {
-        const auto enabled = static_cast<size_t>(
-            std::count_if(package.patches.begin(), package.patches.end(),
-                          [](const PatchView &patch) { return patch.state == "enabled"; }));
-        if (enabled != 0 && enabled != package.patches.size()) {
+        const size_t enabled = count_in_state(package, "enabled");
+        if (enabled != 0 && count_in_state(package, "disabled") != 0) {
             findings->push_back(
                 {"half-switched", package.name,
                  package.name + " is half switched (" + std::to_string(enabled) + " of " +
@@ -117,6 +128,13 @@ void crash_leftovers(const StatusView &view, StatusFindings *findings) {
                              "orphan patch modules were not looked for: another caller of the "
                              "library held the kernel's files past the wait bound; run lkpctl "
                              "status again"});
+    }
+    for (const ControlRecord &record : view.records_without_module) {
+        findings->push_back({"record-without-module", record.package,
+                             "the record of " + record.patch + " (" + record.package +
+                                 ") has no module in the kernel (a removal killed between "
+                                 "taking out the module and its record): lkpctl repair removes "
+                                 "it"});
     }
     for (const std::string &patch : view.orphan_patches) {
         findings->push_back({"orphan-patch", "",

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "list.h"
+#include "record_files.h"
 
 namespace lkpctl {
 
@@ -24,7 +25,9 @@ struct StatusView {
     std::vector<std::string> installed;       // its packages, in boot order
     std::vector<std::string> refused;         // order lines the store refuses
     std::string store_problem;                // why the store could not be read, or ""
+    bool records_disagree = false;            // only because of the leftovers below
     std::vector<std::string> orphan_patches;  // patch modules without a record (leftovers.h)
+    std::vector<ControlRecord> records_without_module;  // records of modules taken out
     bool orphans_unknown = false;             // the kernel's files were held too long to look
     std::vector<std::string> stale_tmp_dirs;  // /tmp/lkp_* whose maker is gone
 };

@@ -5,7 +5,8 @@
 // the library's fixed paths lead to an emulated patch manager and live-patching
 // facility:
 //   /proc/navo_lkp_list          control file (records; "add"/"rm" op lines)
-//   /proc/livepatch/state        state file (two head lines, records, trailer)
+//   /proc/livepatch/state        state file (two head lines, a line per live
+//                                patch module in the kernel, trailer)
 //   /sys/kernel/livepatch/<p>/   enabled switch and one directory per patched module
 //   /lib/modules/<release>/mts/  where "tesvar.ko" may be placed
 //   /dev/log                     captured system log
@@ -104,6 +105,8 @@ void set_target_loaded(const std::string &module, bool loaded);
 // Direct changes that bypass the library, for arranging a scene.
 // Inserts a patch module as if init_module had accepted it.
 void insert_patch(const std::string &patch, const std::vector<std::string> &targets = {"vmlinux"});
+// Inserts a module that is no live patch (no directory, no state line).
+void insert_plain_module(const std::string &name);
 // Registers a record as if an "add" line had been accepted.
 void register_patch(int num, const std::string &pkg, const std::string &patch);
 // Sets a registered patch's state word ("enabled", "disabled" or any other).
@@ -112,7 +115,8 @@ void set_patch_state(const std::string &patch, const std::string &state);
 // --- Faults ----------------------------------------------------------------
 
 // The next op line is refused at close with this errno.
-// With a word ("add" or "rm"), the next op line of that word is refused.
+// With a word ("add" or "rm") or a patch name, the next op line of that word
+// or for that patch is refused.
 void refuse_next_op(int error = 22, const std::string &word = "");
 // The next enable write is refused at close with this errno.
 void refuse_next_enable(int error = 22);

@@ -55,18 +55,27 @@ TEST_F(SimKernelTest, AcceptedLinesAndSwitchesShowInTheFiles) {
     EXPECT_EQ(write_text(CONTROL, "add,2,hotfix_01.tar.gz,fix_a"), 0);
     EXPECT_EQ(write_text(CONTROL, "add,2,hotfix_01.tar.gz,fix_b\n"), 0);
     EXPECT_EQ(read_text(CONTROL), "2,hotfix_01.tar.gz,fix_a\n2,hotfix_01.tar.gz,fix_b\n");
-    EXPECT_EQ(read_text(STATE), STATE_HEAD + "1\tfix_a\tdisabled\n2\tfix_b\tdisabled\nend\n");
+    // The state file names live patch modules, not records: fix_b's record
+    // has no module, so no line.
+    EXPECT_EQ(read_text(STATE), STATE_HEAD + "1\tfix_a\tdisabled\nend\n");
     EXPECT_EQ(read_text(ENABLED), "0\n");
 
     EXPECT_EQ(write_text(ENABLED, "1"), 0);
     EXPECT_EQ(read_text(ENABLED), "1\n");
-    EXPECT_EQ(read_text(STATE), STATE_HEAD + "1\tfix_a\tenabled\n2\tfix_b\tdisabled\nend\n");
+    EXPECT_EQ(read_text(STATE), STATE_HEAD + "1\tfix_a\tenabled\nend\n");
     EXPECT_EQ(write_text(ENABLED, "0"), 0);
     EXPECT_EQ(read_text(ENABLED), "0\n");
 
     EXPECT_EQ(write_text(CONTROL, "rm,2,hotfix_01.tar.gz,fix_b"), 0);
     EXPECT_EQ(read_text(CONTROL), "2,hotfix_01.tar.gz,fix_a\n");
     EXPECT_EQ(read_text(STATE), STATE_HEAD + "1\tfix_a\tdisabled\nend\n");
+    // A module not registered has its line, in insertion order; a plain
+    // module has none.
+    lkpsim::insert_patch("fix_c");
+    lkpsim::insert_plain_module("fix_d");
+    const std::string inserted = lkpsim::upstream_by_default() ? "enabled" : "disabled";
+    EXPECT_EQ(read_text(STATE),
+              STATE_HEAD + "1\tfix_a\tdisabled\n2\tfix_c\t" + inserted + "\nend\n");
     EXPECT_EQ(lkpsim::history(),
               (Lines{"op add,2,hotfix_01.tar.gz,fix_a", "op add,2,hotfix_01.tar.gz,fix_b\\n",
                      "enable fix_a 1", "enable fix_a 0", "op rm,2,hotfix_01.tar.gz,fix_b"}));
