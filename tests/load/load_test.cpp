@@ -149,14 +149,14 @@ INSTANTIATE_TEST_SUITE_P(
             true},
         // What a killed load or removal leaves makes the two files disagree:
         // a patch module without its record has a state line too many...
-        EnvCase{"PatchModuleWithoutItsRecord",
-                [] { lkpsim::insert_patch("fix_9"); },
-                PathKind::Package,
-                INVALID_ARGUMENT,
-                {},
-                {err("Failed to ignore the tail diff."),
-                 err("LKP-LOAD:The record is not available.")},
-                true},
+        EnvCase{
+            "PatchModuleWithoutItsRecord",
+            [] { lkpsim::insert_patch("fix_9"); },
+            PathKind::Package,
+            INVALID_ARGUMENT,
+            {},
+            {err("Failed to ignore the tail diff."), err("LKP-LOAD:The record is not available.")},
+            true},
         // ...and a record without its module one too few: the trailer is
         // read as its line.
         EnvCase{"RecordWithoutItsModule",

@@ -88,7 +88,8 @@ int32_t write_missing_rm_line(const ControlRecord &record) {
 }
 
 RepairStep remove_record_without_module(const ControlRecord &record) {
-    RepairStep step{"record of " + record.patch + " (" + record.package + ") without its module", 0, ""};
+    RepairStep step{"record of " + record.patch + " (" + record.package + ") without its module", 0,
+                    ""};
     step.result = write_missing_rm_line(record);
     return step;
 }
@@ -101,8 +102,8 @@ RepairStep remove_orphan(const std::string &patch) {
 
 RepairStep remove_partial(const PartialPackage &package) {
     RepairStep step{"partial package " + package.name + " (" + std::to_string(package.registered) +
-                  " of " + std::to_string(package.units) + " patches)",
-              0, ""};
+                        " of " + std::to_string(package.units) + " patches)",
+                    0, ""};
     if (navo_lkp_state(package.name.c_str()) == STATE_ENABLED) {
         step.result = navo_lkp_deactivate(package.name.c_str());
         if (step.result != 0) {
@@ -183,7 +184,7 @@ Outcome run_repair(const Invocation & /*inv*/) {
     for (const std::string &dir : find_stale_tmp_dirs(true)) {
         const bool gone = access(dir.c_str(), F_OK) != 0;
         steps.push_back(RepairStep{"stale temporary directory " + dir, gone ? 0 : -ENOTEMPTY,
-                             gone ? "" : "rm could not remove it"});
+                                   gone ? "" : "rm could not remove it"});
     }
     Outcome outcome = outcome_of(0);
     JsonArray removed;
