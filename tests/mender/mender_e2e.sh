@@ -262,6 +262,25 @@ run_scenarios() {
   expect_eq "kernel after rollback" "$(loaded)" ""
   expect_eq "nothing partial after rollback" "$(partial_packages)" ""
 
+  scenario="10b what a killed lkpctl left in the kernel is repaired first"
+  reset_all
+  # A load killed between a module's insertion and its record left big_a.
+  lkpctl insmod "$work/big_a.ko" >/dev/null
+  expect_eq "set-up: the files disagree" "$(lkpctl state big.tar.gz 2>/dev/null)" "invalid 9"
+  client install "$work/big.mender" || fail "install exited $? ($(cat "$work/client.log"))"
+  expect_log "the deployment log says what it repaired" \
+    'tesvar-livepatch: ArtifactInstall: lkpctl repair removed what a killed load or removal had left in the kernel' "$work/client.log"
+  expect_eq "kernel after install" "$(loaded)" "big.tar.gz=enabled"
+  # A removal killed between a module's removal and its "rm" line left a
+  # record without its module.
+  lkpsim kernel register 1 gone.tar.gz gone_1
+  client rollback || fail "rollback exited $? ($(cat "$work/client.log"))"
+  expect_log "the rollback's log says what it repaired" \
+    'tesvar-livepatch: ArtifactRollback: lkpctl repair removed what a killed load or removal had left in the kernel' "$work/client.log"
+  expect_eq "kernel after rollback" "$(loaded)" ""
+  expect_eq "records after rollback" "$(lkpsim kernel records)" ""
+  expect_eq "pending after rollback" "$(pending)" none
+
   scenario="11 inventory"
   reset_all
   # Every state: enabled and installed, disabled and not installed, partial,
