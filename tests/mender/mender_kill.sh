@@ -161,7 +161,7 @@ power_cut_in_commit() { # rollback|other
   scenario="$case_name, power cut in the commit, boot, then $1"
   prepare
   client install "$artifact" || fail "install: $(cat "$work/client.log")"
-  killed_client commit KILL_AFTER_CALL=2
+  killed_client commit KILL_AFTER_CALL=3 # after "install big" (see run_case)
   expect_eq "the session was killed" "$killed_status" 137
   local entry
   for entry in $(loaded); do
@@ -215,8 +215,9 @@ run_case() { # NAME
     # The rollback's module calls: old_a, old_b loaded again, then big_a,
     # big_b, big_c removed: killed before the 4th, big.tar.gz is left 2 of 3.
     kill_after_install rollback "before module call 4" TESVAR_KILL_AT_MODULE_CALL=4 partial_packages "big.tar.gz(2 of 3)"
-    # The commit's lkpctl calls: status, install big, status, uninstall old.
-    kill_after_install commit "after lkpctl call 4" KILL_AFTER_CALL=4 installed "big.tar.gz"
+    # The commit's lkpctl calls: status (for leftovers of a killed lkpctl),
+    # status, install big, status, uninstall old.
+    kill_after_install commit "after lkpctl call 5" KILL_AFTER_CALL=5 installed "big.tar.gz"
     power_cut_in_commit rollback
     power_cut_in_commit other
   fi
